@@ -1,0 +1,3 @@
+#include "diagnostics/new_handler.h"
+
+void ThrowBadAllocation() { throw BadAllocation(); }

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+// Move-only owner of one operating-system resource. Each Traits names the resource's
+// "none" value and how to release it, so no handle is ever closed by hand on one path and
+// forgotten on another.
+template <typename Traits>
+class UniqueResource {
+ public:
+  using pointer = typename Traits::pointer;
+
+  UniqueResource() noexcept = default;
+  explicit UniqueResource(pointer value) noexcept : value_(value) {}
+  ~UniqueResource() { reset(); }
+
+  UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+
+  pointer get() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return value_ != Traits::none(); }
+
+  pointer release() noexcept { return std::exchange(value_, Traits::none()); }
+
+  void reset(pointer value = Traits::none()) noexcept {
+    pointer old = std::exchange(value_, value);
+    if (old != Traits::none()) Traits::close(old);
+  }
+
+ private:
+  pointer value_ = Traits::none();
+};
+
+struct KernelHandleTraits {
+  using pointer = HANDLE;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer handle) noexcept { ::CloseHandle(handle); }
+};
+
+// CreateFile and FindFirstFile answer INVALID_HANDLE_VALUE instead of null.
+struct FileHandleTraits {
+  using pointer = HANDLE;
+  static pointer none() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer handle) noexcept { ::CloseHandle(handle); }
+};
+
+struct MappedViewTraits {
+  using pointer = void*;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer view) noexcept { ::UnmapViewOfFile(view); }
+};
+
+struct RegistryKeyTraits {
+  using pointer = HKEY;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer key) noexcept { ::RegCloseKey(key); }
+};
+
+struct EventSourceTraits {
+  using pointer = HANDLE;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer source) noexcept { ::DeregisterEventSource(source); }
+};
+
+struct ModuleTraits {
+  using pointer = HMODULE;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer module) noexcept { ::FreeLibrary(module); }
+};
+
+struct LocalMemoryTraits {
+  using pointer = void*;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer memory) noexcept { ::LocalFree(memory); }
+};
+
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
+using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
+using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+using UniqueEventSource = UniqueResource<EventSourceTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
