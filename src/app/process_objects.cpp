@@ -10,6 +10,7 @@
 #include "diagnostics/new_handler.h"
 #include "perf/perf_publisher.h"
 #include "perf/perf_table.h"
+#include "text/code_page.h"
 
 namespace {
 
@@ -21,5 +22,10 @@ NewHandlerInstallation g_newHandler;
 PerfPublisher g_perfPublisher(kServiceName, g_varrowmereServerTable);
 
 }  // namespace
+
+// 3. Whether the system ANSI code page is the Western one, so narrow text can take the
+//    built-in Windows-1252 table instead of the system converter. External linkage comes
+//    from the declaration in text/code_page.h.
+const bool AnsiCodePageIs1252 = ::GetACP() == 1252;
 
 PerfPublisher& ProcessPerfPublisher() { return g_perfPublisher; }

@@ -41,14 +41,14 @@ UINT GetConversionCodePage() {
 }
 
 wchar_t* NarrowToWideInto(wchar_t* output, const char* text, int outputChars, UINT codePage) {
-  if (output == nullptr || text == nullptr) return nullptr;
+  if (output == nullptr || text == nullptr || outputChars <= 0) return nullptr;
   *output = L'\0';
   if (::MultiByteToWideChar(codePage, 0, text, -1, output, outputChars) == 0) return nullptr;
   return output;
 }
 
 char* WideToNarrowInto(char* output, const wchar_t* text, int outputBytes, UINT codePage) {
-  if (output == nullptr || text == nullptr) return nullptr;
+  if (output == nullptr || text == nullptr || outputBytes <= 0) return nullptr;
   *output = '\0';
   if (::WideCharToMultiByte(codePage, 0, text, -1, output, outputBytes, nullptr, nullptr) == 0) {
     return nullptr;
@@ -60,23 +60,32 @@ TemporaryNarrowText::TemporaryNarrowText(const wchar_t* text) {
   if (text == nullptr) return;
   const std::size_t chars = static_cast<std::size_t>(::lstrlenW(text)) + 1;
   if (chars > kMaxConvertibleChars) return;
+  const UINT codePage = GetConversionCodePage();
   // Two bytes per character covers every double-byte ANSI code page.
   const std::size_t bytes = 2 * chars;
   char* buffer = inline_;
   if (bytes > sizeof(inline_)) {
-    heap_ = std::make_unique<char[]>(bytes);
+    heap_ = ScrubbedBuffer<char>(bytes);
     buffer = heap_.get();
   }
-  result_ = WideToNarrowInto(buffer, text, static_cast<int>(bytes), GetConversionCodePage());
+  result_ = WideToNarrowInto(buffer, text, static_cast<int>(bytes), codePage);
+  if (result_ == nullptr && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    const int needed = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed > 0) {
+      heap_ = ScrubbedBuffer<char>(static_cast<std::size_t>(needed));
+      result_ = WideToNarrowInto(heap_.get(), text, needed, codePage);
+    }
+  }
 }
 
 TemporaryWideText::TemporaryWideText(const char* text) {
   if (text == nullptr) return;
   const std::size_t chars = static_cast<std::size_t>(::lstrlenA(text)) + 1;
   if (chars > kMaxConvertibleChars) return;
+  // One byte never gives more than one UTF-16 unit, so `chars` units always suffice.
   wchar_t* buffer = inline_;
   if (chars > sizeof(inline_) / sizeof(inline_[0])) {
-    heap_ = std::make_unique<wchar_t[]>(chars);
+    heap_ = ScrubbedBuffer<wchar_t>(chars);
     buffer = heap_.get();
   }
   result_ = NarrowToWideInto(buffer, text, static_cast<int>(chars), GetConversionCodePage());
