@@ -11,6 +11,7 @@
 #include "perf/perf_publisher.h"
 #include "perf/perf_table.h"
 #include "text/code_page.h"
+#include "threading/shared_instance.h"
 
 namespace {
 
@@ -27,5 +28,30 @@ PerfPublisher g_perfPublisher(kServiceName, g_varrowmereServerTable);
 //    built-in Windows-1252 table instead of the system converter. External linkage comes
 //    from the declaration in text/code_page.h.
 const bool AnsiCodePageIs1252 = ::GetACP() == 1252;
+
+namespace {
+
+// 4. (to come) The charset registry.
+
+// 5. The first shared-instance guard. Destroyed after the shared lock (9), so it is the
+//    guard that brings the count to 0 and tears the shared instance down without the lock.
+SharedInstanceGuard g_firstSharedInstanceGuard;
+
+// 6. (to come) The debug logger.
+
+// 7. (to come) The thread-name registry.
+
+// 8. The second shared-instance guard.
+SharedInstanceGuard g_secondSharedInstanceGuard;
+
+// 9. The lock the shared-instance guards share.
+SharedInstanceLock g_sharedInstanceLock;
+
+// 10. (to come) The symbol engine.
+
+// 11. The third shared-instance guard.
+SharedInstanceGuard g_thirdSharedInstanceGuard;
+
+}  // namespace
 
 PerfPublisher& ProcessPerfPublisher() { return g_perfPublisher; }

@@ -1,0 +1,26 @@
+#include "threading/critical_section.h"
+
+CriticalSection::CriticalSection() : section_(new CRITICAL_SECTION) {
+  ::InitializeCriticalSection(section_.get());
+}
+
+void CriticalSection::Close() noexcept {
+  section_.reset();
+  owner_.store(0, std::memory_order_relaxed);
+}
+
+void CriticalSection::Enter() noexcept {
+  if (!section_) return;
+  ::EnterCriticalSection(section_.get());
+  owner_.store(::GetCurrentThreadId(), std::memory_order_relaxed);
+  ++count_;
+}
+
+void CriticalSection::Leave() noexcept {
+  // The owner test comes first and keeps a thread that does not hold the section away
+  // from the holder's count and from LeaveCriticalSection, which would corrupt the
+  // system's lock.
+  if (!section_ || owner() != ::GetCurrentThreadId() || count_ == 0) return;
+  if (--count_ == 0) owner_.store(0, std::memory_order_relaxed);
+  ::LeaveCriticalSection(section_.get());
+}

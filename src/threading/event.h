@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "win32/unique_resource.h"
+
+// An unnamed Win32 event. A failed creation, or Close, leaves it without a handle; the
+// operations then hand the null handle to the system and report its failure.
+// Any thread may use it.
+class Event {
+ public:
+  Event(bool manualReset, bool initiallySignalled);
+  ~Event() = default;
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  void Close() noexcept { handle_.reset(); }
+  BOOL Set() noexcept;
+  BOOL Reset() noexcept;
+
+  // 1 when the event was signalled (or the wait ended as abandoned), 0 on time-out, -1
+  // on failure. -1 waits without limit; any other limit counts only its low 32 bits, as
+  // WaitForSingleObject takes them (2^32 waits 0 ms).
+  int Wait(std::int64_t timeoutMs) noexcept;
+
+  HANDLE handle() const noexcept { return handle_.get(); }
+
+ private:
+  UniqueHandle handle_;
+};

@@ -1,0 +1,76 @@
+#include "threading/event.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <thread>
+
+namespace {
+
+bool IsSignalled(const Event& event) { return ::WaitForSingleObject(event.handle(), 0) == WAIT_OBJECT_0; }
+
+TEST(Event, WaitAnswersSignalledOrTimeOutAndKeepsTheResetKind) {
+  const struct {
+    const char* name;
+    bool manualReset;
+    bool initiallySignalled;
+    std::int64_t timeoutMs;
+    int result;
+    bool signalledAfter;
+  } cases[] = {
+      {"unsignalled, no wait", true, false, 0, 0, false},
+      {"manual reset, signalled, no limit", true, true, -1, 1, true},
+      {"auto reset, signalled, no wait", false, true, 0, 1, false},
+      {"unsignalled, short limit", false, false, 20, 0, false},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    Event event(testCase.manualReset, testCase.initiallySignalled);
+    ASSERT_NE(event.handle(), nullptr);
+    EXPECT_EQ(event.Wait(testCase.timeoutMs), testCase.result);
+    EXPECT_EQ(IsSignalled(event), testCase.signalledAfter);
+  }
+}
+
+// Only the low 32 bits of a limit reach the system: 2^32 waits 0 ms. A helper signals the
+// event after a few seconds, so a wait that took the limit as "long" answers 1, late.
+TEST(Event, LimitOfTwoToTheThirtySecondWaitsZeroMilliseconds) {
+  Event event(true, false);
+  Event stop(true, false);
+  std::thread rescuer([&] {
+    if (stop.Wait(3000) == 0) event.Set();
+  });
+  const ULONGLONG started = ::GetTickCount64();
+  const int result = event.Wait(std::int64_t{1} << 32);
+  const ULONGLONG elapsed = ::GetTickCount64() - started;
+  stop.Set();
+  rescuer.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_LT(elapsed, 1000u);
+}
+
+TEST(Event, SetFromAnotherThreadEndsAnUnlimitedWait) {
+  Event event(false, false);
+  std::thread setter([&] { event.Set(); });
+  EXPECT_EQ(event.Wait(-1), 1);
+  setter.join();
+  EXPECT_FALSE(IsSignalled(event)) << "an auto-reset event resets when a wait ends";
+}
+
+TEST(Event, ResetClearsASignalledEvent) {
+  Event event(true, true);
+  EXPECT_TRUE(event.Reset());
+  EXPECT_EQ(event.Wait(0), 0);
+}
+
+TEST(Event, AClosedEventPassesTheNullHandleOnAndReportsFailure) {
+  Event event(true, true);
+  event.Close();
+  EXPECT_EQ(event.handle(), nullptr);
+  EXPECT_FALSE(event.Set());
+  EXPECT_FALSE(event.Reset());
+  EXPECT_EQ(event.Wait(0), -1);
+  event.Close();  // a second close is harmless
+}
+
+}  // namespace
