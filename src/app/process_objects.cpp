@@ -8,6 +8,8 @@
 #include "app/process_objects.h"
 
 #include "diagnostics/new_handler.h"
+#include "logging/debug_logger.h"
+#include "logging/thread_names.h"
 #include "perf/perf_publisher.h"
 #include "perf/perf_table.h"
 #include "text/code_page.h"
@@ -37,9 +39,16 @@ namespace {
 //    guard that brings the count to 0 and tears the shared instance down without the lock.
 SharedInstanceGuard g_firstSharedInstanceGuard;
 
-// 6. (to come) The debug logger.
+}  // namespace
 
-// 7. (to come) The thread-name registry.
+// 6. The debug logger, built idle: its thread runs only once its owner starts it. Not in
+//    the unnamed namespace: the level gate of every logging call reads it directly.
+DebugLogger g_processDebugLogger;
+
+namespace {
+
+// 7. Names of the worker threads, for the thread report of every new debug log file.
+ThreadNameRegistry g_threadNames;
 
 // 8. The second shared-instance guard.
 SharedInstanceGuard g_secondSharedInstanceGuard;
@@ -55,3 +64,4 @@ SharedInstanceGuard g_thirdSharedInstanceGuard;
 }  // namespace
 
 PerfPublisher& ProcessPerfPublisher() { return g_perfPublisher; }
+ThreadNameRegistry& ProcessThreadNames() { return g_threadNames; }

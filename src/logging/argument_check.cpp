@@ -1,0 +1,372 @@
+#include "logging/argument_check.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "app/process_objects.h"
+#include "diagnostics/structured_exception.h"
+#include "logging/debug_logger.h"
+#include "logging/log_levels.h"
+#include "text/code_page.h"
+#include "text/zul_string.h"
+
+namespace {
+
+// Longest text the readability tests look at, in characters.
+constexpr UINT_PTR kMaxTestedChars = 1024;
+
+enum class Kind : int {
+  Char = 1,
+  WideChar,
+  Int,
+  UnsignedInt,
+  Long,
+  UnsignedLong,
+  Short,
+  UnsignedShort,
+  Int64,
+  UnsignedInt64,
+  Double,
+  LongDouble,
+  IntPointer,
+  VoidPointer,
+  NarrowString,
+  WideString,
+};
+
+const wchar_t* TypeName(Kind kind) {
+  static const wchar_t* const kNames[] = {
+      L"char",    L"wchar_t",          L"int",         L"unsigned int",
+      L"long int", L"long unsigned int", L"short int",  L"unsigned short int",
+      L"__int64", L"unsigned __int64", L"double",      L"long double",
+      L"int*",    L"void*",            L"char*",       L"wchar_t*"};
+  return kNames[static_cast<int>(kind) - 1];
+}
+
+// How many bytes of an argument's own slot the formatter reads.
+UINT_PTR SlotBytesRead(Kind kind) {
+  switch (kind) {
+    case Kind::Char: return 1;
+    case Kind::WideChar:
+    case Kind::Short:
+    case Kind::UnsignedShort: return 2;
+    case Kind::Int64:
+    case Kind::UnsignedInt64:
+    case Kind::Double:
+    case Kind::LongDouble: return 8;
+    default: return 4;
+  }
+}
+
+bool ReadsFromSlotOnly(Kind kind) { return static_cast<int>(kind) <= static_cast<int>(Kind::LongDouble); }
+
+enum class Prefix { None, Short, Long, Int64 };
+
+// The kind a conversion character reads with its size prefix, or false when the
+// formatter does not accept the conversion.
+bool Classify(wchar_t conversion, Prefix prefix, bool wideMeaning, Kind* kind) {
+  // %c and %s follow the format's width; %C and %S take the other one; h and l decide.
+  const auto byWidth = [&](Kind narrow, Kind wide, bool sameAsFormat) {
+    if (prefix == Prefix::Short) return narrow;
+    if (prefix == Prefix::Long) return wide;
+    return (wideMeaning == sameAsFormat) ? wide : narrow;
+  };
+  switch (conversion) {
+    case L'c': *kind = byWidth(Kind::Char, Kind::WideChar, true); return true;
+    case L'C': *kind = byWidth(Kind::Char, Kind::WideChar, false); return true;
+    case L's': *kind = byWidth(Kind::NarrowString, Kind::WideString, true); return true;
+    case L'S': *kind = byWidth(Kind::NarrowString, Kind::WideString, false); return true;
+    case L'd':
+    case L'i':
+      *kind = prefix == Prefix::Long    ? Kind::Long
+              : prefix == Prefix::Short ? Kind::Short
+              : prefix == Prefix::Int64 ? Kind::Int64
+                                        : Kind::Int;
+      return true;
+    case L'u':
+    case L'o':
+    case L'x':
+    case L'X':
+      *kind = prefix == Prefix::Long    ? Kind::UnsignedLong
+              : prefix == Prefix::Short ? Kind::UnsignedShort
+              : prefix == Prefix::Int64 ? Kind::UnsignedInt64
+                                        : Kind::UnsignedInt;
+      return true;
+    case L'e':
+    case L'E':
+    case L'g':
+    case L'G': *kind = Kind::Double; return true;
+    case L'f': *kind = prefix == Prefix::Long ? Kind::LongDouble : Kind::Double; return true;
+    case L'n': *kind = Kind::IntPointer; return true;
+    case L'p': *kind = Kind::VoidPointer; return true;
+    default: return false;
+  }
+}
+
+// One argument as the walk read it.
+struct Examined {
+  Kind kind;
+  std::uint64_t bits = 0;   // integers and characters, zero-extended
+  double real = 0;          // kinds Double and LongDouble
+  const void* pointer = nullptr;  // kinds IntPointer to WideString
+  bool failed = false;
+  const void* failedAddress = nullptr;
+};
+
+// Arguments examined by one walk. Most calls have a handful, kept inline; a call with
+// more spills to the heap.
+class ExaminedList {
+ public:
+  void Add(const Examined& argument) {
+    if (count_ < kInline) {
+      inline_[count_] = argument;
+    } else {
+      spilled_.push_back(argument);
+    }
+    ++count_;
+  }
+  int Count() const { return count_; }
+  const Examined& At(int index) const {
+    return index < kInline ? inline_[index] : spilled_[static_cast<std::size_t>(index - kInline)];
+  }
+
+ private:
+  static constexpr int kInline = 16;
+  Examined inline_[kInline]{};
+  std::vector<Examined> spilled_;
+  int count_ = 0;
+};
+
+// Runs one read of caller memory with faults turned into a failed read: the tests run
+// first, but memory can change between a test and the read.
+template <typename Read>
+bool ReadGuarded(Read&& read) {
+  SeTranslatorGuard translator;
+  try {
+    read();
+    return true;
+  } catch (const StructuredException&) {
+    return false;
+  }
+}
+
+// Takes the next argument as its kind's type and tests what the formatter would touch.
+Examined TakeArgument(Kind kind, va_list* args) {
+  Examined argument;
+  argument.kind = kind;
+  // The list is a plain pointer to the argument slots on both Windows ABIs, so the slot
+  // itself can be tested where it lies: that catches a list that runs off the stack.
+  const void* slot = *args;
+  if (ReadsFromSlotOnly(kind) && ::IsBadReadPtr(slot, SlotBytesRead(kind))) {
+    argument.failed = true;
+    argument.failedAddress = slot;
+    return argument;
+  }
+  const bool read = ReadGuarded([&] {
+    switch (kind) {
+      case Kind::Int64:
+      case Kind::UnsignedInt64: argument.bits = va_arg(*args, unsigned long long); break;
+      case Kind::Double:
+      case Kind::LongDouble: argument.real = va_arg(*args, double); break;
+      case Kind::IntPointer:
+      case Kind::VoidPointer:
+      case Kind::NarrowString:
+      case Kind::WideString: argument.pointer = va_arg(*args, const void*); break;
+      default: argument.bits = va_arg(*args, unsigned int); break;
+    }
+  });
+  if (!read) {
+    argument.failed = true;
+    argument.failedAddress = slot;
+    return argument;
+  }
+
+  switch (kind) {
+    case Kind::IntPointer:
+      // %n writes through its pointer, so the target must be writable, not just readable.
+      argument.failed = argument.pointer == nullptr ||
+                        ::IsBadWritePtr(const_cast<void*>(argument.pointer), sizeof(int));
+      break;
+    case Kind::NarrowString:
+      argument.failed = argument.pointer != nullptr &&
+                        ::IsBadStringPtrA(static_cast<const char*>(argument.pointer), kMaxTestedChars);
+      break;
+    case Kind::WideString:
+      argument.failed = argument.pointer != nullptr &&
+                        ::IsBadStringPtrW(static_cast<const wchar_t*>(argument.pointer), kMaxTestedChars);
+      break;
+    default:
+      break;
+  }
+  if (argument.failed) argument.failedAddress = argument.pointer;
+  return argument;
+}
+
+// Where a walk stopped: all conversions matched (valid), or the first failure.
+struct WalkResult {
+  bool valid = false;
+};
+
+WalkResult Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* examined) {
+  const wchar_t* position = format;
+  for (;;) {
+    const wchar_t* percent = std::wcschr(position, L'%');
+    if (percent == nullptr) return {true};
+    const wchar_t* at = percent + 1;
+    while (*at == L' ' || *at == L'#' || *at == L'+' || *at == L'-') ++at;
+    for (;;) {
+      while ((*at >= L'0' && *at <= L'9') || *at == L'.') ++at;
+      if (*at != L'*') break;
+      const Examined star = TakeArgument(Kind::Int, &args);
+      examined->Add(star);
+      if (star.failed) return {false};
+      ++at;
+    }
+    Prefix prefix = Prefix::None;
+    if (*at == L'h') {
+      prefix = Prefix::Short;
+      ++at;
+    } else if (*at == L'l') {
+      prefix = Prefix::Long;
+      ++at;
+    } else if (*at == L'I') {
+      if (at[1] != L'6' || at[2] != L'4') return {false};
+      prefix = Prefix::Int64;
+      at += 3;
+    }
+    if (*at == L'%') {
+      position = at + 1;
+      continue;
+    }
+    Kind kind;
+    if (!Classify(*at, prefix, wideMeaning, &kind)) return {false};
+    const Examined argument = TakeArgument(kind, &args);
+    examined->Add(argument);
+    if (argument.failed) return {false};
+    position = at;
+  }
+}
+
+// The value text of one argument in the report.
+void AppendValue(const Examined& argument, zul::ZULString* text) {
+  zul::ZULString value;
+  if (argument.failed) {
+    if (argument.failedAddress == nullptr) {
+      value.Assign(L"<null>");
+    } else {
+      value.Format(L"BAD_PTR(%p)", argument.failedAddress);
+    }
+    text->Append(value);
+    return;
+  }
+  const auto low16 = static_cast<std::uint16_t>(argument.bits);
+  const auto low32 = static_cast<std::uint32_t>(argument.bits);
+  switch (argument.kind) {
+    case Kind::Char: value.FormatA("%c", static_cast<int>(static_cast<char>(argument.bits))); break;
+    case Kind::WideChar: value.Format(L"%c", static_cast<int>(low16)); break;
+    case Kind::Int:
+    case Kind::Long: value.Format(L"%i", static_cast<int>(low32)); break;
+    case Kind::UnsignedInt:
+    case Kind::UnsignedLong: value.Format(L"%u", low32); break;
+    case Kind::Short: value.Format(L"%i", static_cast<int>(static_cast<std::int16_t>(low16))); break;
+    case Kind::UnsignedShort: value.Format(L"%u", static_cast<unsigned>(low16)); break;
+    case Kind::Int64: value.Format(L"%I64i", static_cast<long long>(argument.bits)); break;
+    case Kind::UnsignedInt64: value.Format(L"%I64u", static_cast<unsigned long long>(argument.bits)); break;
+    case Kind::Double: value.Format(L"%f", argument.real); break;
+    case Kind::LongDouble: value.Format(L"%lf", argument.real); break;
+    case Kind::IntPointer:
+    case Kind::VoidPointer: value.Format(L"%p", argument.pointer); break;
+    case Kind::NarrowString:
+    case Kind::WideString:
+      if (argument.pointer == nullptr) {
+        value.Assign(L"<null>");
+      } else if (!ReadGuarded([&] {
+                   if (argument.kind == Kind::WideString) {
+                     value.Assign(static_cast<const wchar_t*>(argument.pointer));
+                   } else {
+                     zul::ZULString converted(static_cast<const char*>(argument.pointer), AnsiCodePageIs1252);
+                     value.Append(converted);
+                   }
+                 })) {
+        value.Format(L"BAD_PTR(%p)", argument.pointer);
+      }
+      break;
+  }
+  text->Append(value);
+}
+
+void Report(int level, const wchar_t* formatText, DWORD eventId, const wchar_t* userText,
+            const ExaminedList& examined) {
+  DebugLogger& logger = ProcessDebugLogger();
+  if (!logger.IsRunning()) return;
+  zul::ZULString arguments;
+  for (int i = 0; i < examined.Count(); ++i) {
+    const Examined& argument = examined.At(i);
+    zul::ZULString head;
+    head.Format(L"arg[%d](%s)=", i + 1, TypeName(argument.kind));
+    arguments.Append(head);
+    AppendValue(argument, &arguments);
+    arguments.Append(L" ");
+  }
+  zul::ZULString report;
+  report.Format(L"Invalid log entry - Level:%d, EventId:%d(0x%08X), Format:%s, User:%s, ArgCount:%d, Args:%s",
+                level, static_cast<int>(eventId & 0xFFFF), static_cast<unsigned>(eventId), formatText,
+                userText != nullptr ? userText : L"<null>", examined.Count(),
+                examined.Count() > 0 ? arguments.GetWide() : L"<null>");
+  logger.AddRecord(kLogAlways, 0, 0, report.GetWide(), nullptr);
+}
+
+// An unreadable format is shown by its address, never read.
+void ReportUnreadableFormat(int level, const void* format, DWORD eventId, const wchar_t* userText) {
+  zul::ZULString shown;
+  if (format == nullptr) {
+    shown.Assign(L"<null>");
+  } else {
+    shown.Format(L"BAD_PTR(%p)", format);
+  }
+  Report(level, shown.GetWide(), eventId, userText, ExaminedList());
+}
+
+}  // namespace
+
+bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eventId,
+                       const wchar_t* userText, bool wideMeaning) {
+  if (format == nullptr || ::IsBadStringPtrW(format, kMaxTestedChars)) {
+    ReportUnreadableFormat(level, format, eventId, userText);
+    return false;
+  }
+  ExaminedList examined;
+  va_list walkArgs;
+  va_copy(walkArgs, args);
+  const WalkResult result = Walk(format, walkArgs, wideMeaning, &examined);
+  va_end(walkArgs);
+  if (result.valid) return true;
+  Report(level, format, eventId, userText, examined);
+  return false;
+}
+
+bool CheckLogArgumentsA(int level, const char* format, va_list args, DWORD eventId,
+                        const char* userText) {
+  const bool userReadable = userText == nullptr || !::IsBadStringPtrA(userText, kMaxTestedChars);
+  zul::ZULString wideUser(userReadable ? userText : nullptr, AnsiCodePageIs1252);
+  const wchar_t* user = userReadable ? wideUser.GetWide() : L"<unreadable>";
+  if (format == nullptr || ::IsBadStringPtrA(format, kMaxTestedChars)) {
+    ReportUnreadableFormat(level, format, eventId, user);
+    return false;
+  }
+  zul::ZULString wideFormat(format, AnsiCodePageIs1252);
+  if (wideFormat.GetWide() == nullptr) {
+    ReportUnreadableFormat(level, format, eventId, user);
+    return false;
+  }
+  ExaminedList examined;
+  va_list walkArgs;
+  va_copy(walkArgs, args);
+  const WalkResult result = Walk(wideFormat.GetWide(), walkArgs, false, &examined);
+  va_end(walkArgs);
+  if (result.valid) return true;
+  Report(level, wideFormat.GetWide(), eventId, user, examined);
+  return false;
+}

@@ -1,0 +1,177 @@
+#include "logging/debug_logger.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "diagnostics/structured_exception.h"
+#include "logging/logging_calls.h"
+#include "text/code_page.h"
+
+namespace {
+
+int ClampedLevel(int level) { return level < 0 ? 0 : (level > 15 ? 15 : level); }
+
+}  // namespace
+
+DebugLogger::DebugLogger() : Thread("DebugLogger") {}
+
+// Stopping here, while the members still exist, keeps a thread the owner forgot to stop
+// from running on a half-destroyed logger (the base would wait only after they are gone).
+DebugLogger::~DebugLogger() { Stop(); }
+
+void DebugLogger::SetDebugLogLevel(int level) {
+  debugLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
+  UpdateQueueLevel();
+}
+void DebugLogger::SetEventLogLevel(int level) {
+  eventLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
+  UpdateQueueLevel();
+}
+void DebugLogger::SetSysLogLevel(int level) {
+  sysLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
+  UpdateQueueLevel();
+}
+void DebugLogger::SetConsoleLogLevel(int level) {
+  consoleLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
+  UpdateQueueLevel();
+}
+
+void DebugLogger::SetSettingsKey(const std::wstring& path, bool currentUser) {
+  settingsKeyPath_ = path;
+  useCurrentUserHive_ = currentUser;
+}
+
+void DebugLogger::UpdateQueueLevel() {
+  int highest = DebugLogLevel();
+  for (const int threshold : {EventLogLevel(), SysLogLevel(), ConsoleLogLevel()}) {
+    if (threshold > highest) highest = threshold;
+  }
+  if (highest != QueueLevel()) queueLevel_.store(highest, std::memory_order_relaxed);
+}
+
+void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
+                            const wchar_t* userText) {
+  if (LogRedirectSink* sink = redirectSink_) {
+    zul::ZULString text(message);
+    text.StripWhitespace(zul::ZULString::STRIP_TRAILING);
+    sink->Write(text);
+    return;
+  }
+  if (level > QueueLevel() && level != kLogAlways) return;
+
+  const DWORD thread = threadId <= 0 ? ::GetCurrentThreadId() : static_cast<DWORD>(threadId);
+  auto record = std::make_unique<LogRecord>(eventId, thread, level);
+  record->userText.Assign(userText);
+  record->message.Assign(message);
+  record->message.StripWhitespace(zul::ZULString::STRIP_TRAILING);
+  try {
+    queue_.Push(std::move(record));
+  } catch (const std::exception&) {
+    // The queue could not grow: this record is lost, the caller goes on.
+  }
+}
+
+void DebugLogger::LogErrno(const wchar_t* format, ...) {
+  const int error = errno;
+  if (error == lastErrno_) return;
+  lastErrno_ = error;
+
+  const char* narrowText = std::strerror(error);
+  const int textChars = static_cast<int>(std::strlen(narrowText)) + 1;
+  auto errorText = std::make_unique<wchar_t[]>(static_cast<std::size_t>(textChars));
+  NarrowToWideInto(errorText.get(), narrowText, textChars, GetConversionCodePage());
+
+  zul::ZULString text;
+  va_list args;
+  va_start(args, format);
+  text.FormatV(format, args);
+  va_end(args);
+  text.AppendFormat(L" : %s (error : %d)", errorText.get(), error);
+  LogMessageWithId(kLogError, kEventIdError, L"%s", text.GetWide());
+}
+
+void DebugLogger::OpenOutputs() {
+  // Syslog and the debug log file open here too, before the event log and after it
+  // respectively, once those outputs are part of the logger.
+  OpenEventLog();
+}
+
+void DebugLogger::CloseOutputs() { CloseEventLog(); }
+
+void DebugLogger::Run() {
+  // The translator turns a processor fault while one record is handled into an
+  // exception the record guard catches; the previous translator returns on every way out.
+  SeTranslatorGuard translator;
+
+  applicationName_ = configuredApplicationName_;
+  OpenOutputs();
+  running_.store(true, std::memory_order_relaxed);
+  DWORD lastSettingsRead = tickSource_();
+
+  for (;;) {
+    const bool stopRequested = stopEvent().Wait(kCycleMs) == 1;
+
+    // A drain empties the queue, records added while it runs included.
+    for (;;) {
+      if (stopRequested) running_.store(false, std::memory_order_relaxed);
+      std::unique_ptr<LogRecord> record = queue_.Pop();
+      if (!record) break;
+      try {
+        if (recordHook_ != nullptr) recordHook_(*record);
+        HandleRecord(*record);
+      } catch (...) {
+        // The failed record is dropped, not retried; the rest of the queue goes on.
+        WriteDirect(record->time, kLogError, kRecordExceptionMessage);
+      }
+    }
+
+    if (stopRequested) {
+      CloseOutputs();
+      return;
+    }
+    if (rereadSettings_) {
+      const DWORD now = tickSource_();
+      // Compared as 64-bit signed from the two unsigned counts: a wrapped tick count
+      // reads as a huge negative interval and merely delays the next read.
+      if (static_cast<std::int64_t>(now) - static_cast<std::int64_t>(lastSettingsRead) >
+          kSettingsIntervalMs) {
+        lastSettingsRead = now;
+        ReadSettings();
+      }
+    }
+  }
+}
+
+void DebugLogger::WatchQueue(const SYSTEMTIME& time) {
+  const auto length = static_cast<std::uint32_t>(queue_.Length());
+  const auto limit = static_cast<std::uint32_t>(queueLimit_);
+  if (length > limit) {
+    if (!queueOverflow_) WriteDirect(time, kLogError0, kQueueExceededMessage);
+    queueOverflow_ = true;
+  } else if (length > (limit * 3) >> 2) {
+    if (!queueWarningGiven_) WriteDirect(time, kLogError, kQueueWarningMessage);
+    queueWarningGiven_ = true;
+  } else if (length < (limit >> 1)) {
+    if (queueOverflow_) WriteDirect(time, kLogError, kQueueEnabledMessage);
+    queueOverflow_ = false;
+    queueWarningGiven_ = false;
+  }
+}
+
+void DebugLogger::HandleRecord(const LogRecord& record) {
+  if (queueLimit_ > 0) WatchQueue(record.time);
+  if (queueOverflow_) {
+    // Only the debug log file is served while the queue overflows.
+    return;
+  }
+  WriteEventLog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
+  WriteConsole(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
+}
+
+void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {
+  const DWORD self = ::GetCurrentThreadId();
+  WriteEventLog(time, self, level, message, 0);
+  WriteConsole(time, self, level, message, 0);
+}

@@ -1,0 +1,234 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "logging/log_levels.h"
+#include "logging/log_queue.h"
+#include "logging/log_record.h"
+#include "report/report_environment.h"
+#include "text/zul_string.h"
+#include "threading/thread.h"
+#include "win32/unique_resource.h"
+
+// Receives every message instead of the queue when an owner installs it (for example a
+// host that embeds the logger in its own output). Called on the logging thread.
+class LogRedirectSink {
+ public:
+  virtual void Write(zul::ZULString& message) = 0;
+
+ protected:
+  ~LogRedirectSink() = default;
+};
+
+// Told after the debug log file was reopened.
+class DebugFileOpenedListener {
+ public:
+  virtual void OnDebugFileOpened() = 0;
+
+ protected:
+  ~DebugFileOpenedListener() = default;
+};
+
+// The single owner of every log output: the debug log file, syslog collectors, the
+// Windows event log and the console. Logging calls hand records to AddRecord on any
+// thread; the logger's own thread (Run) drains the queue into the outputs.
+//
+// Concurrency: the four thresholds, the queue level and the running flag are read by
+// every logging thread without a lock and written only by the logger thread (or by the
+// owner before Start), so they are relaxed atomics: single aligned values, free to read.
+// Every other setting and all output state belong to the logger thread while it runs and
+// to the owner before Start and after Stop.
+class DebugLogger : public Thread {
+ public:
+  // The logger's timing, fixed: records wait at most one cycle; settings are re-read and
+  // a failed debug file is retried at these intervals.
+  static constexpr std::int64_t kCycleMs = 200;
+  static constexpr std::int64_t kSettingsIntervalMs = 30000;
+  static constexpr std::int32_t kDebugFileRetryMs = 300000;
+
+  static constexpr const wchar_t* kQueueExceededMessage =
+      L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for log file\"";
+  static constexpr const wchar_t* kQueueWarningMessage =
+      L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Warning, EVENTMSG=\"Event queue has exceeded 75%\"";
+  static constexpr const wchar_t* kQueueEnabledMessage =
+      L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Enabled, EVENTMSG=\"Event queue has dropped below 50%, "
+      L"re-enabling all logging.\"";
+  static constexpr const wchar_t* kRecordExceptionMessage =
+      L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
+
+  using TickSource = DWORD(WINAPI*)();
+  using RecordHook = void (*)(const LogRecord& record);
+
+  // Built idle: no thread, no open output, no setting read.
+  DebugLogger();
+  // The owner stops the thread first; destruction writes nothing to any output.
+  ~DebugLogger() override;
+
+  // ---- Intake, any thread ----
+
+  // Queues a record (or hands the message to the redirect sink). threadId <= 0 stands for
+  // the calling thread. Records above the queue level are dropped, except level 5.
+  void AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
+                 const wchar_t* userText);
+
+  // Logs the run time's errno with its text once per run of the same error number.
+  // Logger thread only.
+  void LogErrno(const wchar_t* format, ...);
+  // The debug file output sets it back to 0 after each successful open and write.
+  void ResetLastErrno() noexcept { lastErrno_ = 0; }
+
+  bool IsRunning() const noexcept { return running_.load(std::memory_order_relaxed); }
+  int DebugLogLevel() const noexcept { return debugLogLevel_.load(std::memory_order_relaxed); }
+  int EventLogLevel() const noexcept { return eventLogLevel_.load(std::memory_order_relaxed); }
+  int SysLogLevel() const noexcept { return sysLogLevel_.load(std::memory_order_relaxed); }
+  int ConsoleLogLevel() const noexcept { return consoleLogLevel_.load(std::memory_order_relaxed); }
+  int QueueLevel() const noexcept { return queueLevel_.load(std::memory_order_relaxed); }
+
+  // ---- Settings ----
+
+  // Re-reads the registry settings below the settings key. Logger thread, or the owner
+  // while the thread does not run.
+  void ReadSettings();
+  // Sets the queue level to the highest threshold.
+  void UpdateQueueLevel();
+
+  bool DebugLogEnabled() const noexcept { return debugLogEnabled_; }
+  bool SysLogEnabled() const noexcept { return sysLogEnabled_; }
+  bool ConsoleLogEnabled() const noexcept { return consoleLogEnabled_; }
+  bool EventLogEnabled() const noexcept { return eventLogEnabled_; }
+  bool BlockingSyslog() const noexcept { return blockingSyslog_; }
+  bool AddSyslogHeader() const noexcept { return addSyslogHeader_; }
+  int DebugLogMaxDailyFileAge() const noexcept { return debugLogMaxDailyFileAge_; }
+  int DebugLogEncoding() const noexcept { return debugLogEncoding_; }
+  int EventLogTimeThreshold() const noexcept { return eventLogTimeThreshold_; }
+  int MaxFileSize() const noexcept { return maxFileSize_; }
+  int QueueLimit() const noexcept { return queueLimit_; }
+  bool QueueOverflow() const noexcept { return queueOverflow_; }
+  bool QueueWarningGiven() const noexcept { return queueWarningGiven_; }
+
+  // ---- Owner configuration: before Start, or while the thread does not run ----
+
+  void SetDebugLogLevel(int level);
+  void SetEventLogLevel(int level);
+  void SetSysLogLevel(int level);
+  void SetConsoleLogLevel(int level);
+  void SetDefaultDebugLevel(int level) noexcept { defaultDebugLevel_ = level; }
+  void SetConsoleLogEnabled(bool on) noexcept { consoleLogEnabled_ = on; }
+  void SetDebugLogEnabled(bool on) noexcept { debugLogEnabled_ = on; }
+  void SetSysLogEnabled(bool on) noexcept { sysLogEnabled_ = on; }
+  void SetEventLogEnabled(bool on) noexcept { eventLogEnabled_ = on; }
+  // Where the settings live: a key path below HKLM, or below HKCU with currentUser.
+  // An empty path means the registry is never read.
+  void SetSettingsKey(const std::wstring& path, bool currentUser);
+  void SetRereadSettings(bool on) noexcept { rereadSettings_ = on; }
+  void SetApplicationName(const std::wstring& name) { configuredApplicationName_ = name; }
+  void SetMessageModuleName(const std::wstring& name) { messageModuleName_ = name; }
+  void SetDebugFilePath(const std::wstring& path) { debugFilePath_ = path; }
+  void SetSyslogServerList(const std::string& servers) { syslogServerList_ = servers; }
+  void SetSyslogFacility(int facility) noexcept { syslogFacility_ = facility; }
+  void SetQueueLimit(int limit) noexcept { queueLimit_ = limit; }
+  void SetMaxFileSize(int bytes) noexcept { maxFileSize_ = bytes; }
+  void SetRedirectSink(LogRedirectSink* sink) noexcept { redirectSink_ = sink; }
+  void SetFileOpenedListener(DebugFileOpenedListener* listener) noexcept { fileOpenedListener_ = listener; }
+  void SetReportOnOpen(bool on) noexcept { reportOnOpen_ = on; }
+
+  // The millisecond tick count behind the settings and debug-file intervals;
+  // GetTickCount unless a test drives time itself.
+  void SetTickSource(TickSource source) noexcept { tickSource_ = source ? source : &::GetTickCount; }
+  // Runs at the start of handling each record, inside the record guard: lets tests make
+  // one record's handling fail.
+  void SetRecordHook(RecordHook hook) noexcept { recordHook_ = hook; }
+
+  const std::wstring& ApplicationName() const noexcept { return applicationName_; }
+  LogQueue& Queue() noexcept { return queue_; }
+  ReportEnvironment& Report() noexcept { return report_; }
+  HANDLE EventSource() const noexcept { return eventSource_.get(); }
+
+  // ---- Outputs: logger thread only. Each applies its own switch and threshold. ----
+
+  void WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                    DWORD eventId);
+  void WriteEventLog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                     DWORD eventId);
+  void OpenEventLog();
+  LONG CloseEventLog();
+
+ protected:
+  void Run() override;
+
+ private:
+  void HandleRecord(const LogRecord& record);
+  void WatchQueue(const SYSTEMTIME& time);
+  // Writes one of the logger's own messages to every output, past the queue.
+  void WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message);
+  void OpenOutputs();
+  void CloseOutputs();
+  void RegisterEventSourceKey();
+
+  // 1. Records are accepted (set once the outputs are open, cleared at a stop request).
+  std::atomic<bool> running_{false};
+  // 2.
+  LogQueue queue_;
+  // 4, 5. Owner-set: comma-separated collectors and the facility of syslog lines.
+  std::string syslogServerList_;
+  int syslogFacility_ = 0;
+  // 9. The registered event source, none while the event log output is closed.
+  UniqueEventSource eventSource_;
+  // 11-16. Thresholds (0-15) and the highest of them, which the intake compares against.
+  int defaultDebugLevel_ = 3;
+  std::atomic<int> debugLogLevel_{3};
+  std::atomic<int> eventLogLevel_{2};
+  std::atomic<int> sysLogLevel_{2};
+  std::atomic<int> consoleLogLevel_{3};
+  std::atomic<int> queueLevel_{3};
+  // 17-19. Where and whether the settings are re-read.
+  bool rereadSettings_ = true;
+  bool useCurrentUserHive_ = false;
+  std::wstring settingsKeyPath_;
+  // 21-24.
+  std::wstring configuredApplicationName_;
+  std::wstring debugFilePath_;
+  std::wstring messageModuleName_;
+  std::wstring applicationName_;  // copied from the configured name at each start
+  // 29, 31-33.
+  int maxFileSize_ = 2000000;
+  int queueLimit_ = 0;
+  bool queueWarningGiven_ = false;
+  bool queueOverflow_ = false;
+  // 34-41, 45, 49. Registry-backed settings.
+  int debugLogMaxDailyFileAge_ = 0;
+  bool blockingSyslog_ = true;
+  bool addSyslogHeader_ = true;
+  bool debugLogEnabled_ = true;
+  bool sysLogEnabled_ = true;
+  bool consoleLogEnabled_ = false;
+  bool eventLogEnabled_ = true;
+  int eventLogTimeThreshold_ = 60;
+  int debugLogEncoding_ = 0;
+  // 43. Read and written only by LogErrno on the logger thread.
+  int lastErrno_ = 0;
+  // 46, 47, 51.
+  DebugFileOpenedListener* fileOpenedListener_ = nullptr;
+  LogRedirectSink* redirectSink_ = nullptr;
+  bool reportOnOpen_ = true;
+  // 52.
+  ReportEnvironment report_;
+
+  // Standard output as the console output last saw it. Logger thread only.
+  struct ConsoleTarget {
+    void Refresh();
+    void Write(const wchar_t* line, int length);
+    HANDLE handle = nullptr;
+    bool known = false;
+    bool isConsole = false;
+    UINT codePage = 0;
+  };
+  ConsoleTarget console_;
+
+  TickSource tickSource_ = &::GetTickCount;
+  RecordHook recordHook_ = nullptr;
+};

@@ -1,0 +1,69 @@
+// The Windows event log output: one event per record under an event source named after
+// the application.
+
+#include <string>
+
+#include "logging/debug_logger.h"
+#include "registry/registry.h"
+
+namespace {
+
+constexpr const wchar_t* kEventSourceKeyPrefix = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+constexpr std::size_t kMaxKeyPathChars = 259;
+constexpr DWORD kErrorWarningInformation = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+
+// The event type of a level, or 0 for levels the event log never takes.
+WORD EventType(int level) {
+  switch (level) {
+    case 0:
+    case 1: return EVENTLOG_ERROR_TYPE;
+    case 2: return EVENTLOG_WARNING_TYPE;
+    case 3:
+    case 5: return EVENTLOG_INFORMATION_TYPE;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void DebugLogger::RegisterEventSourceKey() {
+  const std::wstring keyPath = (kEventSourceKeyPrefix + applicationName_).substr(0, kMaxKeyPathChars);
+  Registry key(HKEY_LOCAL_MACHINE, "", false);
+  if (!key.Create(keyPath.c_str())) return;
+
+  // The message module's file when it is loaded, else this program's own file.
+  const HMODULE module = messageModuleName_.empty() ? nullptr : ::GetModuleHandleW(messageModuleName_.c_str());
+  wchar_t path[MAX_PATH] = {};
+  if (::GetModuleFileNameW(module, path, MAX_PATH - 1) != 0) {
+    key.WriteDword(L"TypesSupported", kErrorWarningInformation);
+    key.WriteString(L"EventMessageFile", path);
+  }
+  key.Close();
+}
+
+void DebugLogger::OpenEventLog() {
+  if (!eventLogEnabled_ || eventSource_ || applicationName_.empty()) return;
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (!::GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
+  // The registry entries are a courtesy to the event viewer: without them (no
+  // administrative rights) events are still reported.
+  RegisterEventSourceKey();
+  eventSource_.reset(::RegisterEventSourceW(nullptr, applicationName_.c_str()));
+}
+
+LONG DebugLogger::CloseEventLog() {
+  if (!eventSource_) return 0;
+  const LONG result = ::DeregisterEventSource(eventSource_.release());
+  return result;
+}
+
+void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,
+                                const wchar_t* message, DWORD eventId) {
+  if (!eventLogEnabled_ || (level > EventLogLevel() && level != kLogAlways) || !eventSource_) return;
+  const WORD type = EventType(level);
+  if (type == 0) return;
+  const wchar_t* strings[] = {message != nullptr ? message : L""};
+  ::ReportEventW(eventSource_.get(), type, 0, eventId != 0 ? eventId : DefaultEventId(level), nullptr, 1, 0,
+                 strings, nullptr);
+}

@@ -1,0 +1,92 @@
+#include "logging/logging_calls.h"
+
+#include <cstdio>
+
+#include "logging/argument_check.h"
+#include "text/zul_string.h"
+
+namespace {
+
+enum class RunningTest { Required, Skipped };
+
+// The gate has passed.
+void LogWide(RunningTest runningTest, int level, DWORD eventId, const wchar_t* format, va_list args) {
+  if (!CheckLogArguments(level, format, args, eventId, nullptr, true)) return;
+  DebugLogger& logger = ProcessDebugLogger();
+  if (runningTest == RunningTest::Required && !logger.IsRunning()) return;
+  zul::ZULString message;
+  message.FormatV(format, args);
+  logger.AddRecord(level, eventId, 0, message.GetWide(), nullptr);
+}
+
+}  // namespace
+
+void LogMessage(int level, const wchar_t* format, ...) {
+  // The gate comes first, before anything else is touched: a disabled call costs four
+  // loads and compares.
+  if (!IsLogLevelEnabled(level)) return;
+  va_list args;
+  va_start(args, format);
+  LogWide(RunningTest::Required, level, 0, format, args);
+  va_end(args);
+}
+
+void LogMessageWithId(int level, DWORD eventId, const wchar_t* format, ...) {
+  if (!IsLogLevelEnabled(level)) return;
+  va_list args;
+  va_start(args, format);
+  LogWide(RunningTest::Required, level, eventId, format, args);
+  va_end(args);
+}
+
+void LogMessageV(int level, DWORD eventId, const wchar_t* format, va_list args) {
+  if (!IsLogLevelEnabled(level)) return;
+  LogWide(RunningTest::Required, level, eventId, format, args);
+}
+
+void LogMessageDirect(int level, const wchar_t* format, ...) {
+  if (!IsLogLevelEnabled(level)) return;
+  va_list args;
+  va_start(args, format);
+  LogWide(RunningTest::Skipped, level, 0, format, args);
+  va_end(args);
+}
+
+void LogMessageA(int level, const char* format, ...) {
+  if (!IsLogLevelEnabled(level)) return;
+  va_list args;
+  va_start(args, format);
+  if (CheckLogArgumentsA(level, format, args, 0, nullptr) && ProcessDebugLogger().IsRunning()) {
+    zul::ZULString message;
+    message.FormatVA(format, args);
+    ProcessDebugLogger().AddRecord(level, 0, 0, message.GetWide(), nullptr);
+  }
+  va_end(args);
+}
+
+void FormatCheckedV(wchar_t* buffer, int count, const wchar_t* format, va_list args) {
+  if (buffer == nullptr || count <= 0) return;
+  if (!CheckLogArguments(kLogInformation, format, args, 0, nullptr, true)) return;
+  // The formatter leaves the text unterminated when it fills the count; the last
+  // position always gets the terminator.
+  ::_vsnwprintf(buffer, static_cast<std::size_t>(count - 1), format, args);
+  buffer[count - 1] = L'\0';
+}
+
+void FormatChecked(wchar_t* buffer, int count, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatCheckedV(buffer, count, format, args);
+  va_end(args);
+}
+
+int LogReportLine(int level, int /*a*/, int /*b*/, int /*c*/, const wchar_t* text,
+                  const char* /*function*/, int /*line*/, void* /*captureBlock*/) {
+  if (text == nullptr) return 0;
+  LogMessageDirect(level, L"%s", text);
+  return 1;
+}
+
+bool IsCodePointer(const void* pointer) {
+  return pointer != nullptr && ::IsBadWritePtr(const_cast<void*>(pointer), 4);
+}

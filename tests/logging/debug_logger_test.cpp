@@ -1,0 +1,479 @@
+#include "logging/debug_logger.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "logging/logger_fixture.h"
+#include "support/stdout_capture.h"
+#include "win32/unique_resource.h"
+
+namespace {
+
+TEST(DebugLoggerDefaults, FreshLoggerHasTheDocumentedSettings) {
+  DebugLogger logger;
+  EXPECT_EQ(logger.DebugLogLevel(), 3);
+  EXPECT_EQ(logger.EventLogLevel(), 2);
+  EXPECT_EQ(logger.SysLogLevel(), 2);
+  EXPECT_EQ(logger.ConsoleLogLevel(), 3);
+  EXPECT_EQ(logger.QueueLevel(), 3);
+  EXPECT_FALSE(logger.ConsoleLogEnabled());
+  EXPECT_TRUE(logger.DebugLogEnabled());
+  EXPECT_TRUE(logger.SysLogEnabled());
+  EXPECT_TRUE(logger.EventLogEnabled());
+  EXPECT_EQ(logger.MaxFileSize(), 2000000);
+  EXPECT_EQ(logger.QueueLimit(), 0);
+  EXPECT_EQ(logger.EventLogTimeThreshold(), 60);
+  EXPECT_TRUE(logger.BlockingSyslog());
+  EXPECT_TRUE(logger.AddSyslogHeader());
+  EXPECT_EQ(logger.DebugLogEncoding(), 0);
+  EXPECT_EQ(logger.DebugLogMaxDailyFileAge(), 0);
+  EXPECT_FALSE(logger.IsRunning());
+  EXPECT_STREQ(logger.name(), "DebugLogger");
+  EXPECT_EQ(logger.threadHandle(), nullptr);
+}
+
+// ---- Intake ----
+
+TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThread) {
+  DebugLogger logger;
+  logger.AddRecord(3, 0, -1, L"  keeps leading, drops trailing \r\n ", nullptr);
+  logger.AddRecord(3, 0x6FFF7531, 0x1A4, L"given thread", L"user");
+  logger.AddRecord(4, 0, 0, L"above the queue level", nullptr);
+  logger.SetDebugLogLevel(0);
+  logger.SetEventLogLevel(0);
+  logger.SetSysLogLevel(0);
+  logger.SetConsoleLogLevel(0);
+  logger.AddRecord(5, 0, 0, L" \t\r\n", nullptr);
+
+  std::unique_ptr<LogRecord> first = logger.Queue().Pop();
+  ASSERT_TRUE(first);
+  EXPECT_STREQ(first->message.GetWide(), L"  keeps leading, drops trailing");
+  EXPECT_EQ(first->threadId, ::GetCurrentThreadId());
+  EXPECT_EQ(first->level, 3);
+  EXPECT_EQ(first->userText.GetWide(), nullptr);
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  EXPECT_EQ(first->time.wYear, now.wYear);
+
+  std::unique_ptr<LogRecord> second = logger.Queue().Pop();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->threadId, 0x1A4u);
+  EXPECT_EQ(second->eventId, 0x6FFF7531u);
+  EXPECT_STREQ(second->userText.GetWide(), L"user");
+
+  std::unique_ptr<LogRecord> always = logger.Queue().Pop();
+  ASSERT_TRUE(always) << "level 5 passes even with every threshold at 0";
+  EXPECT_EQ(always->level, 5);
+  EXPECT_EQ(always->message.GetLength(), 0);
+  EXPECT_FALSE(logger.Queue().Pop()) << "the level-4 record was dropped at the intake";
+}
+
+TEST(DebugLoggerIntake, RedirectSinkTakesEveryMessageAndNothingIsQueued) {
+  DebugLogger logger;
+  CapturingSink sink;
+  logger.SetRedirectSink(&sink);
+  logger.AddRecord(9, 0, 0, L"no level test here  ", nullptr);
+  EXPECT_EQ(sink.Take(), std::vector<std::wstring>{L"no level test here"});
+  EXPECT_FALSE(logger.Queue().Pop());
+}
+
+// ---- Settings ----
+
+// A settings key of its own below HKCU, removed again at the end.
+class SettingsKey : public testing::Test {
+ public:
+  void SetUp() override {
+    path_ = L"Software\\VarrowmereTests\\DebugLogger-" + std::to_wstring(::GetCurrentProcessId());
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS);
+    key_.reset(key);
+  }
+  void TearDown() override {
+    key_.reset();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+  }
+  void SetDword(const wchar_t* name, DWORD value) {
+    ASSERT_EQ(::RegSetValueExW(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+              ERROR_SUCCESS);
+  }
+  void SetString(const wchar_t* name, const wchar_t* value) {
+    const DWORD bytes = static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t));
+    ASSERT_EQ(::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes),
+              ERROR_SUCCESS);
+  }
+  void Delete(const wchar_t* name) { ::RegDeleteValueW(key_.get(), name); }
+  void Configure(DebugLogger* logger) { logger->SetSettingsKey(path_, true); }
+
+  std::wstring path_;
+  UniqueRegistryKey key_;
+};
+
+TEST_F(SettingsKey, EachValueFallsBackToItsDefaultWhenAbsentWrongTypeOrOutOfRange) {
+  struct Case {
+    const char* name;
+    void (*arrange)(SettingsKey*);
+    void (*check)(const DebugLogger&);
+  };
+  const Case cases[] = {
+      {"empty key",
+       [](SettingsKey*) {},
+       [](const DebugLogger& l) {
+         EXPECT_EQ(l.DebugLogLevel(), 1) << "the owner's default debug level";
+         EXPECT_EQ(l.EventLogLevel(), 2);
+         EXPECT_EQ(l.SysLogLevel(), 2);
+         EXPECT_EQ(l.ConsoleLogLevel(), 3);
+         EXPECT_FALSE(l.ConsoleLogEnabled());
+         EXPECT_FALSE(l.SysLogEnabled()) << "no collectors configured";
+         EXPECT_FALSE(l.DebugLogEnabled()) << "no debug file path";
+         EXPECT_TRUE(l.EventLogEnabled());
+         EXPECT_EQ(l.EventLogTimeThreshold(), 60);
+         EXPECT_EQ(l.QueueLevel(), 3);
+       }},
+      {"levels of 16 and -1",
+       [](SettingsKey* k) {
+         k->SetDword(L"DebugLogLevel", 16);
+         k->SetDword(L"EventLogLevel", 16);
+         k->SetDword(L"SysLogLevel", 0xFFFFFFFF);
+       },
+       [](const DebugLogger& l) {
+         EXPECT_EQ(l.DebugLogLevel(), 1);
+         EXPECT_EQ(l.EventLogLevel(), 2);
+         EXPECT_EQ(l.SysLogLevel(), 2);
+       }},
+      {"a level stored as text", [](SettingsKey* k) { k->SetString(L"SysLogLevel", L"4"); },
+       [](const DebugLogger& l) { EXPECT_EQ(l.SysLogLevel(), 2); }},
+      {"console level turns the console on",
+       [](SettingsKey* k) { k->SetDword(L"ConsoleLogLevel", 5); },
+       [](const DebugLogger& l) {
+         EXPECT_TRUE(l.ConsoleLogEnabled());
+         EXPECT_EQ(l.ConsoleLogLevel(), 5);
+         EXPECT_EQ(l.QueueLevel(), 5);
+       }},
+      {"unless the console switch says 0",
+       [](SettingsKey* k) {
+         k->SetDword(L"ConsoleLogLevel", 5);
+         k->SetDword(L"ConsoleLogEnabled", 0);
+       },
+       [](const DebugLogger& l) {
+         EXPECT_FALSE(l.ConsoleLogEnabled());
+         EXPECT_EQ(l.ConsoleLogLevel(), 5);
+       }},
+      {"console switch alone",
+       [](SettingsKey* k) { k->SetDword(L"ConsoleLogEnabled", 1); },
+       [](const DebugLogger& l) {
+         EXPECT_TRUE(l.ConsoleLogEnabled());
+         EXPECT_EQ(l.ConsoleLogLevel(), 3);
+       }},
+      {"syslog level raises the queue level", [](SettingsKey* k) { k->SetDword(L"SysLogLevel", 9); },
+       [](const DebugLogger& l) { EXPECT_EQ(l.QueueLevel(), 9); }},
+      {"numbers and switches as stored",
+       [](SettingsKey* k) {
+         k->SetDword(L"DebugLogMaxDailyFileAge", 7);
+         k->SetDword(L"DebugLogEncoding", 2);
+         k->SetDword(L"BlockingSyslog", 0);
+         k->SetDword(L"AddSyslogHeader", 0);
+         k->SetDword(L"SysLogEnabled", 1);
+         k->SetDword(L"DebugLogEnabled", 1);
+         k->SetDword(L"EventLogTimeThreshold", 5);
+       },
+       [](const DebugLogger& l) {
+         EXPECT_EQ(l.DebugLogMaxDailyFileAge(), 7);
+         EXPECT_EQ(l.DebugLogEncoding(), 2);
+         EXPECT_FALSE(l.BlockingSyslog());
+         EXPECT_FALSE(l.AddSyslogHeader());
+         EXPECT_TRUE(l.SysLogEnabled());
+         EXPECT_TRUE(l.DebugLogEnabled());
+         EXPECT_EQ(l.EventLogTimeThreshold(), 5);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const wchar_t* name :
+         {L"DebugLogLevel", L"EventLogLevel", L"SysLogLevel", L"ConsoleLogLevel", L"ConsoleLogEnabled",
+          L"DebugLogMaxDailyFileAge", L"DebugLogEncoding", L"BlockingSyslog", L"AddSyslogHeader", L"SysLogEnabled",
+          L"DebugLogEnabled", L"EventLogTimeThreshold"}) {
+      Delete(name);
+    }
+    c.arrange(this);
+    DebugLogger logger;
+    logger.SetEventLogEnabled(true);
+    logger.SetDefaultDebugLevel(1);
+    Configure(&logger);
+    logger.ReadSettings();
+    c.check(logger);
+  }
+}
+
+TEST_F(SettingsKey, CollectorListOrDebugFileTurnTheirOutputsOnByDefault) {
+  DebugLogger logger;
+  logger.SetSyslogServerList("collector1");
+  logger.SetDebugFilePath(L"C:\\logs\\trace.txt");
+  Configure(&logger);
+  logger.ReadSettings();
+  EXPECT_TRUE(logger.SysLogEnabled());
+  EXPECT_TRUE(logger.DebugLogEnabled());
+}
+
+TEST_F(SettingsKey, NoKeyPathOrAMissingKeyChangesNothing) {
+  SetDword(L"ConsoleLogLevel", 9);
+  DebugLogger logger;
+  logger.ReadSettings();  // no path: the registry is never read
+  EXPECT_EQ(logger.ConsoleLogLevel(), 3);
+  logger.SetSettingsKey(path_ + L"\\missing", true);
+  logger.ReadSettings();
+  EXPECT_EQ(logger.ConsoleLogLevel(), 3);
+  EXPECT_FALSE(logger.ConsoleLogEnabled());
+}
+
+// ---- The logger thread, driven by a tick source the test moves ----
+
+std::atomic<DWORD> g_ticks{1000};
+DWORD WINAPI TestTicks() { return g_ticks.load(); }
+
+bool WaitFor(bool (*condition)(const DebugLogger&), const DebugLogger& logger, int milliseconds = 3000) {
+  for (int i = 0; i < milliseconds && !condition(logger); ++i) ::Sleep(1);
+  return condition(logger);
+}
+
+TEST_F(SettingsKey, SettingsAreReReadOnlyAfterMoreThanThirtySeconds) {
+  g_ticks = 1000;
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  logger.SetTickSource(&TestTicks);
+  Configure(&logger);
+  SetDword(L"ConsoleLogLevel", 7);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+
+  g_ticks = 1000 + 30000;  // exactly the interval: not yet
+  ::Sleep(3 * DebugLogger::kCycleMs);
+  EXPECT_EQ(logger.ConsoleLogLevel(), 3);
+
+  g_ticks = 1000 + 30001;
+  EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 7; }, logger));
+
+  SetDword(L"ConsoleLogLevel", 8);  // the interval starts again from the last read
+  g_ticks = 1000 + 30001 + 30001;
+  EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 8; }, logger));
+  logger.Stop();
+}
+
+TEST_F(SettingsKey, EventLogSwitchClosesAndReopensTheEventSource) {
+  g_ticks = 1000;
+  const std::wstring application = L"Varrowmere Switch Test " + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + application;
+  const auto sourceKeyExists = [&] {
+    HKEY key = nullptr;
+    const bool exists = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sourceKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (exists) ::RegCloseKey(key);
+    return exists;
+  };
+
+  DebugLogger logger;
+  logger.SetApplicationName(application);
+  logger.SetTickSource(&TestTicks);
+  Configure(&logger);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+  // Opening registered the source: its key holds the types and this program as message file.
+  ASSERT_TRUE(sourceKeyExists());
+  {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sourceKey.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    UniqueRegistryKey owner(key);
+    DWORD types = 0;
+    DWORD bytes = sizeof(types);
+    EXPECT_EQ(::RegQueryValueExW(key, L"TypesSupported", nullptr, nullptr, reinterpret_cast<BYTE*>(&types), &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(types, 7u);
+    wchar_t file[MAX_PATH] = {};
+    bytes = sizeof(file);
+    EXPECT_EQ(::RegQueryValueExW(key, L"EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(file), &bytes),
+              ERROR_SUCCESS);
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    EXPECT_STREQ(file, self);
+  }
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey.c_str());
+
+  // Off: the source is closed (nothing to observe but that a later open works again).
+  SetDword(L"EventLogEnabled", 0);
+  g_ticks += 30001;
+  EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return !l.EventLogEnabled(); }, logger));
+  EXPECT_FALSE(sourceKeyExists());
+
+  // On: a new open registers the source again, writing its key anew.
+  SetDword(L"EventLogEnabled", 1);
+  g_ticks += 30001;
+  for (int i = 0; i < 3000 && !sourceKeyExists(); ++i) ::Sleep(1);
+  EXPECT_TRUE(sourceKeyExists());
+  logger.Stop();
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey.c_str());
+}
+
+// ---- Console output and the record loop ----
+
+// The console lines a logger wrote while the capture ran, without their CR LF.
+std::vector<std::string> Lines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = output.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(output.substr(start, end - start));
+  }
+  EXPECT_EQ(start, output.size()) << "every line ends in CR LF";
+  return lines;
+}
+
+// The part of a console line after the thread: the message.
+std::string Message(const std::string& line) {
+  const std::size_t brace = line.find("} ");
+  return brace == std::string::npos ? line : line.substr(brace + 2);
+}
+std::string Code(const std::string& line) { return line.substr(0, line.find(']') + 1); }
+
+std::string Narrow(const wchar_t* text) {
+  std::string narrow;
+  for (; *text != L'\0'; ++text) narrow += static_cast<char>(*text);
+  return narrow;
+}
+
+// A logger with the console on and nothing else, whose records are queued before its
+// thread starts so the drain sees a known queue.
+class ConsoleLogger : public testing::Test {
+ protected:
+  void SetUp() override {
+    logger_.SetEventLogEnabled(false);
+    logger_.SetConsoleLogEnabled(true);
+  }
+  void Queue(int count, const char* prefix = "r") {
+    for (int i = 0; i < count; ++i) {
+      wchar_t text[32];
+      ::_snwprintf(text, 32, L"%S%03d", prefix, i);
+      logger_.AddRecord(3, 0, 0, text, nullptr);
+    }
+  }
+  // Starts the thread and stops it at once: the stop drains the whole queue.
+  std::vector<std::string> RunAndStop() {
+    StdoutCapture capture;
+    EXPECT_TRUE(logger_.Start());
+    logger_.Stop();
+    return Lines(capture.Finish());
+  }
+  std::vector<std::string> Messages(const std::vector<std::string>& lines) {
+    std::vector<std::string> messages;
+    for (const std::string& line : lines) messages.push_back(Message(line));
+    return messages;
+  }
+  static std::vector<std::string> Records(int from, int to) {
+    std::vector<std::string> names;
+    for (int i = from; i <= to; ++i) {
+      char name[16];
+      std::snprintf(name, 16, "r%03d", i);
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  DebugLogger logger_;
+};
+
+TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
+  logger_.SetConsoleLogLevel(4);
+  const SYSTEMTIME time{2026, 12, 3, 9, 14, 5, 9, 7};
+  StdoutCapture capture;
+  logger_.WriteConsole(time, 0x1A4, 3, L"plain message", 0);
+  logger_.WriteConsole(time, 0x1A4, 1, L"any level", 0x6FFF7531);
+  logger_.WriteConsole(time, 0x12345, 4, L"debug", 0);
+  logger_.WriteConsole(time, 0x1A4, 5, L"always", 0);
+  logger_.WriteConsole(time, 0x1A4, 6, L"above the threshold", 0);
+  logger_.SetConsoleLogEnabled(false);
+  logger_.WriteConsole(time, 0x1A4, 1, L"console off", 0);
+  EXPECT_EQ(capture.Finish(),
+            "[30000] (14:05:09.007):{0x01A4} plain message\r\n"
+            "[30001] (14:05:09.007):{0x01A4} any level\r\n"
+            "[40000] (14:05:09.007):{0x12345} debug\r\n"
+            "[50000] (14:05:09.007):{0x01A4} always\r\n");
+}
+
+TEST_F(ConsoleLogger, TextOutsideAsciiKeepsItsRestThroughAPipe) {
+  UINT codePage = ::GetConsoleOutputCP();
+  if (codePage == 0) codePage = ::GetACP();
+  const wchar_t* message = L"h\u00e9llo \u4e00 world";
+  char expected[64] = {};
+  ::WideCharToMultiByte(codePage, 0, message, -1, expected, 64, codePage == CP_UTF8 ? nullptr : "?", nullptr);
+  const SYSTEMTIME time{2026, 12, 3, 9, 14, 5, 9, 7};
+  StdoutCapture capture;
+  logger_.WriteConsole(time, 0x1A4, 3, message, 0);
+  const std::string line = capture.Finish();
+  EXPECT_EQ(line, std::string("[30000] (14:05:09.007):{0x01A4} ") + expected + "\r\n");
+  EXPECT_NE(line.find(" world"), std::string::npos);
+}
+
+TEST_F(ConsoleLogger, StopWritesEveryQueuedRecordFirst) {
+  Queue(1000);
+  const std::vector<std::string> lines = RunAndStop();
+  EXPECT_EQ(Messages(lines), Records(0, 999));
+  EXPECT_FALSE(logger_.IsRunning());
+}
+
+TEST_F(ConsoleLogger, WithoutAQueueLimitTheQueueIsNeverWatched) {
+  Queue(300);
+  EXPECT_EQ(Messages(RunAndStop()), Records(0, 299));
+}
+
+TEST_F(ConsoleLogger, WarningWhenMoreThanThreeQuartersRemain) {
+  logger_.SetQueueLimit(100);
+  Queue(77);  // the first record taken leaves 76
+  std::vector<std::string> expected = {Narrow(DebugLogger::kQueueWarningMessage)};
+  const std::vector<std::string> records = Records(0, 76);
+  expected.insert(expected.end(), records.begin(), records.end());
+  const std::vector<std::string> lines = RunAndStop();
+  EXPECT_EQ(Messages(lines), expected);
+  EXPECT_EQ(Code(lines[0]), "[10000]");
+  EXPECT_FALSE(logger_.QueueWarningGiven()) << "falling below half clears the warning too";
+}
+
+TEST_F(ConsoleLogger, OverflowServesOnlyTheFileUntilBelowHalf) {
+  logger_.SetQueueLimit(100);
+  Queue(102);
+  // r000 leaves 101: exceeded; r001 leaves 100: warned; r051 leaves 50: nothing yet;
+  // r052 leaves 49: enabled again, and the console has records from r052 on.
+  std::vector<std::string> expected = {Narrow(DebugLogger::kQueueExceededMessage),
+                                       Narrow(DebugLogger::kQueueWarningMessage),
+                                       Narrow(DebugLogger::kQueueEnabledMessage)};
+  const std::vector<std::string> records = Records(52, 101);
+  expected.insert(expected.end(), records.begin(), records.end());
+  const std::vector<std::string> lines = RunAndStop();
+  EXPECT_EQ(Messages(lines), expected);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(Code(lines[0]), "[00000]");
+  EXPECT_EQ(Code(lines[1]), "[10000]");
+  EXPECT_EQ(Code(lines[2]), "[10000]");
+  EXPECT_FALSE(logger_.QueueOverflow());
+  EXPECT_FALSE(logger_.QueueWarningGiven());
+}
+
+void FaultOnBoom(const LogRecord& record) {
+  if (std::wcscmp(record.message.GetWide(), L"boom") == 0) {
+    *static_cast<volatile int*>(nullptr) = 1;
+  }
+}
+
+TEST_F(ConsoleLogger, ProcessorFaultCostsOnlyTheRecordBeingHandled) {
+  logger_.SetRecordHook(&FaultOnBoom);
+  logger_.AddRecord(3, 0, 0, L"before", nullptr);
+  logger_.AddRecord(3, 0, 0, L"boom", nullptr);
+  logger_.AddRecord(3, 0, 0, L"after", nullptr);
+  const std::vector<std::string> lines = RunAndStop();
+  EXPECT_EQ(Messages(lines), (std::vector<std::string>{"before", Narrow(DebugLogger::kRecordExceptionMessage), "after"}));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(Code(lines[1]), "[10000]");
+}
+
+}  // namespace

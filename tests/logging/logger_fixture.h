@@ -1,0 +1,59 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/process_objects.h"
+#include "logging/debug_logger.h"
+
+// Collects every message the logger's intake hands over, on whatever thread logs it.
+class CapturingSink : public LogRedirectSink {
+ public:
+  void Write(zul::ZULString& message) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    messages_.emplace_back(message.GetWide() != nullptr ? message.GetWide() : L"");
+  }
+  std::vector<std::wstring> Take() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return std::exchange(messages_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::wstring> messages_;
+};
+
+// Polls (1 ms steps, up to 5 s) until the logger reports running or stopped.
+inline bool WaitForRunning(const DebugLogger& logger, bool running = true) {
+  for (int i = 0; i < 5000 && logger.IsRunning() != running; ++i) ::Sleep(1);
+  return logger.IsRunning() == running;
+}
+
+// The process-wide logger, really started, with every output off and the intake's
+// messages redirected to a sink the test reads. The logging calls under test thus run
+// their whole road: gate, check, running test, formatting, intake.
+class RunningProcessLogger : public testing::Test {
+ protected:
+  void SetUp() override {
+    DebugLogger& logger = ProcessDebugLogger();
+    logger.SetEventLogEnabled(false);
+    logger.SetConsoleLogEnabled(false);
+    logger.SetSettingsKey(L"", false);
+    logger.SetDebugLogLevel(3);
+    logger.SetEventLogLevel(2);
+    logger.SetSysLogLevel(2);
+    logger.SetConsoleLogLevel(3);
+    logger.SetRedirectSink(&sink_);
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
+  }
+  void TearDown() override {
+    ProcessDebugLogger().Stop();
+    ProcessDebugLogger().SetRedirectSink(nullptr);
+  }
+
+  CapturingSink sink_;
+};

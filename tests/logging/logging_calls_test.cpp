@@ -1,0 +1,272 @@
+#include "logging/logging_calls.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "logging/argument_check.h"
+#include "logging/logger_fixture.h"
+
+namespace {
+
+using LoggingCalls = RunningProcessLogger;
+
+TEST(LevelGate, FollowsTheFourThresholdsAndAlwaysAdmitsLevelFive) {
+  DebugLogger& logger = ProcessDebugLogger();
+  struct Case {
+    int debug, event, syslog, console;
+    int level;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {3, 2, 2, 3, 0, true},  {3, 2, 2, 3, 3, true},  {3, 2, 2, 3, 4, false}, {3, 2, 2, 3, 5, true},
+      {3, 2, 2, 3, 6, false}, {3, 2, 2, 3, -1, true}, {3, 2, 4, 3, 4, true},  {0, 0, 0, 0, 5, true},
+      {0, 0, 0, 0, 1, false}, {0, 9, 0, 0, 9, true},  {15, 0, 0, 0, 15, true},
+  };
+  for (const Case& c : cases) {
+    logger.SetDebugLogLevel(c.debug);
+    logger.SetEventLogLevel(c.event);
+    logger.SetSysLogLevel(c.syslog);
+    logger.SetConsoleLogLevel(c.console);
+    EXPECT_EQ(IsLogLevelEnabled(c.level), c.enabled)
+        << "thresholds " << c.debug << c.event << c.syslog << c.console << " level " << c.level;
+  }
+  logger.SetDebugLogLevel(3);
+  logger.SetEventLogLevel(2);
+  logger.SetSysLogLevel(2);
+  logger.SetConsoleLogLevel(3);
+}
+
+TEST_F(LoggingCalls, MessageReachesTheIntakeWithoutTrailingWhiteSpace) {
+  LogMessage(3, L"  value %d of %s\r\n  ", 42, L"wide");
+  LogMessageA(3, "narrow %s and %S \t", "text", L"wide");
+  LogMessage(4, L"debug is below every default threshold");
+  LogMessageWithId(2, 0xAFFF4E20, L"warning %I64d", 1LL << 40);
+  LogMessageDirect(3, L"direct");
+  const std::vector<std::wstring> expected = {L"  value 42 of wide", L"narrow text and wide",
+                                              L"warning 1099511627776", L"direct"};
+  EXPECT_EQ(sink_.Take(), expected);
+}
+
+TEST_F(LoggingCalls, LongMessageIsCutTo1023Characters) {
+  const std::wstring long_text(1500, L'x');
+  LogMessage(3, L"%s", long_text.c_str());
+  const std::vector<std::wstring> got = sink_.Take();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], std::wstring(1023, L'x'));
+}
+
+TEST(LoggingCallsStopped, DropEverythingWhileTheLoggerDoesNotRun) {
+  CapturingSink sink;
+  ProcessDebugLogger().SetRedirectSink(&sink);
+  LogMessage(3, L"not running");
+  LogMessage(3, L"invalid %lld", 1LL);  // the report is dropped too
+  LogMessageDirect(3, L"direct ignores the running flag");
+  ProcessDebugLogger().SetRedirectSink(nullptr);
+  EXPECT_EQ(sink.Take(), std::vector<std::wstring>{L"direct ignores the running flag"});
+}
+
+// Runs the check over a wide format the way LogMessage does.
+bool CheckWide(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool valid = CheckLogArguments(3, format, args, 0, nullptr, true);
+  va_end(args);
+  return valid;
+}
+
+bool CheckNarrow(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool valid = CheckLogArgumentsA(3, format, args, 0, nullptr);
+  va_end(args);
+  return valid;
+}
+
+// The report as the intake keeps it: its last description's trailing blank is stripped
+// like any message's trailing white space.
+bool EndsWith(const std::wstring& report, std::wstring tail) {
+  while (!tail.empty() && tail.back() == L' ') tail.pop_back();
+  return report.size() >= tail.size() && report.compare(report.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::wstring Pointer(const void* address) {
+  wchar_t text[32];
+  ::_snwprintf(text, 32, L"%p", address);
+  return text;
+}
+
+// A page nobody may read, and a page nobody may write.
+struct ProtectedPages {
+  ProtectedPages() {
+    noAccess = ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+    readOnly = ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+  }
+  ~ProtectedPages() {
+    ::VirtualFree(noAccess, 0, MEM_RELEASE);
+    ::VirtualFree(readOnly, 0, MEM_RELEASE);
+  }
+  void* noAccess;
+  void* readOnly;
+};
+
+TEST_F(LoggingCalls, TheWalkAcceptsAndRejectsByTheFormatterSyntax) {
+  ProtectedPages pages;
+  int counted = 0;
+  const std::wstring noAccess = Pointer(pages.noAccess);
+  const std::wstring readOnly = Pointer(pages.readOnly);
+  struct Case {
+    const char* name;
+    bool (*call)(const ProtectedPages&, int*);
+    bool valid;
+    std::wstring arguments;  // the report's "ArgCount:..., Args:..." tail when invalid
+  };
+  const Case cases[] = {
+      {"doubled percent", [](const ProtectedPages&, int*) { return CheckWide(L"100%%"); }, true, L""},
+      {"star width and precision", [](const ProtectedPages&, int*) { return CheckWide(L"%*.*d", 1, 2, 3); }, true, L""},
+      {"stars are described as int",
+       [](const ProtectedPages&, int*) { return CheckWide(L"%*.*d%", 1, 2, 3); }, false,
+       L"ArgCount:3, Args:arg[1](int)=1 arg[2](int)=2 arg[3](int)=3 "},
+      {"lone percent at the end", [](const ProtectedPages&, int*) { return CheckWide(L"Value %d%", 7); }, false,
+       L"ArgCount:1, Args:arg[1](int)=7 "},
+      {"ll prefix", [](const ProtectedPages&, int*) { return CheckWide(L"%lld", 1LL); }, false, L"ArgCount:0, Args:<null>"},
+      {"I32 prefix", [](const ProtectedPages&, int*) { return CheckWide(L"%I32d", 1); }, false, L"ArgCount:0, Args:<null>"},
+      {"L prefix", [](const ProtectedPages&, int*) { return CheckWide(L"%Lf", 1.0); }, false, L"ArgCount:0, Args:<null>"},
+      {"hh prefix", [](const ProtectedPages&, int*) { return CheckWide(L"%hhd", 1); }, false, L"ArgCount:0, Args:<null>"},
+      {"%a", [](const ProtectedPages&, int*) { return CheckWide(L"%a", 1.0); }, false, L"ArgCount:0, Args:<null>"},
+      {"%z", [](const ProtectedPages&, int*) { return CheckWide(L"%zu", std::size_t{1}); }, false, L"ArgCount:0, Args:<null>"},
+      {"null %s is fine", [](const ProtectedPages&, int*) { return CheckWide(L"%s", static_cast<wchar_t*>(nullptr)); }, true, L""},
+      {"null %s is shown as <null>",
+       [](const ProtectedPages&, int*) { return CheckWide(L"%s%", static_cast<wchar_t*>(nullptr)); }, false,
+       L"ArgCount:1, Args:arg[1](wchar_t*)=<null> "},
+      {"null %n", [](const ProtectedPages&, int*) { return CheckWide(L"%n", static_cast<int*>(nullptr)); }, false,
+       L"ArgCount:1, Args:arg[1](int*)=<null> "},
+      {"%n into a writable int", [](const ProtectedPages&, int* target) { return CheckWide(L"ab%n", target); }, true, L""},
+      {"null %p", [](const ProtectedPages&, int*) { return CheckWide(L"%p", static_cast<void*>(nullptr)); }, true, L""},
+      {"wide format: %s %ls wide, %S %hs narrow",
+       [](const ProtectedPages&, int*) { return CheckWide(L"%s %S %hs %ls%", L"w", "n", "h", L"l"); }, false,
+       L"ArgCount:4, Args:arg[1](wchar_t*)=w arg[2](char*)=n arg[3](char*)=h arg[4](wchar_t*)=l "},
+      {"narrow format: %s %hs narrow, %S %ls wide",
+       [](const ProtectedPages&, int*) { return CheckNarrow("%s %S %hs %ls%", "n", L"w", "h", L"l"); }, false,
+       L"ArgCount:4, Args:arg[1](char*)=n arg[2](wchar_t*)=w arg[3](char*)=h arg[4](wchar_t*)=l "},
+      {"characters by width",
+       [](const ProtectedPages&, int*) { return CheckWide(L"%c %C %hc %lc%", L'w', 'n', 'h', L'l'); }, false,
+       L"ArgCount:4, Args:arg[1](wchar_t)=w arg[2](char)=n arg[3](char)=h arg[4](wchar_t)=l "},
+      {"%lf is long double, the rest double",
+       [](const ProtectedPages&, int*) { return CheckWide(L"%lf %f %e %g%", 1.5, 2.5, 3.5, 4.5); }, false,
+       L"ArgCount:4, Args:arg[1](long double)=1.500000 arg[2](double)=2.500000 arg[3](double)=3.500000 "
+       L"arg[4](double)=4.500000 "},
+      {"sizes and signs",
+       [](const ProtectedPages&, int*) {
+         return CheckWide(L"%hd %hu %ld %lu %u %I64d %I64u%", 0x1FFFF, 0x1FFFF, -5L, 5UL, 4000000000U, -(1LL << 40),
+                          ~0ULL);
+       },
+       false,
+       L"ArgCount:7, Args:arg[1](short int)=-1 arg[2](unsigned short int)=65535 arg[3](long int)=-5 "
+       L"arg[4](long unsigned int)=5 arg[5](unsigned int)=4000000000 arg[6](__int64)=-1099511627776 "
+       L"arg[7](unsigned __int64)=18446744073709551615 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call(pages, &counted), c.valid);
+    const std::vector<std::wstring> reports = sink_.Take();
+    if (c.valid) {
+      EXPECT_TRUE(reports.empty());
+    } else {
+      ASSERT_EQ(reports.size(), 1u);
+      EXPECT_TRUE(EndsWith(reports[0], c.arguments)) << std::string(reports[0].begin(), reports[0].end());
+    }
+  }
+
+  // Pointers into memory the formatter cannot use.
+  const struct {
+    const char* name;
+    bool valid;
+    std::wstring arguments;
+  } bad[] = {
+      {"unreadable wide string", CheckWide(L"%d %s", 1, static_cast<const wchar_t*>(pages.noAccess)),
+       L"ArgCount:2, Args:arg[1](int)=1 arg[2](wchar_t*)=BAD_PTR(" + noAccess + L") "},
+      {"unreadable narrow string", CheckWide(L"%S", static_cast<const char*>(pages.noAccess)),
+       L"ArgCount:1, Args:arg[1](char*)=BAD_PTR(" + noAccess + L") "},
+      {"%n aimed at read-only memory", CheckWide(L"%n", static_cast<int*>(pages.readOnly)),
+       L"ArgCount:1, Args:arg[1](int*)=BAD_PTR(" + readOnly + L") "},
+  };
+  const std::vector<std::wstring> reports = sink_.Take();
+  ASSERT_EQ(reports.size(), std::size(bad));
+  for (std::size_t i = 0; i < std::size(bad); ++i) {
+    SCOPED_TRACE(bad[i].name);
+    EXPECT_FALSE(bad[i].valid);
+    EXPECT_TRUE(EndsWith(reports[i], bad[i].arguments)) << std::string(reports[i].begin(), reports[i].end());
+  }
+}
+
+TEST_F(LoggingCalls, InvalidCallIsReportedOnceAndNeverFormatted) {
+  LogMessage(3, L"Value %d%", 7);
+  LogMessageWithId(2, 0xAFFF4E20, L"%d%", 1);
+  LogMessage(3, nullptr);
+  LogMessageA(3, "%lld", 1LL);
+  const std::vector<std::wstring> expected = {
+      L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:Value %d%, User:<null>, ArgCount:1, "
+      L"Args:arg[1](int)=7",  // the intake strips the description's trailing blank
+      L"Invalid log entry - Level:2, EventId:20000(0xAFFF4E20), Format:%d%, User:<null>, ArgCount:1, "
+      L"Args:arg[1](int)=1",
+      L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:<null>, User:<null>, ArgCount:0, Args:<null>",
+      L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:%lld, User:<null>, ArgCount:0, Args:<null>",
+  };
+  EXPECT_EQ(sink_.Take(), expected);
+}
+
+TEST_F(LoggingCalls, FormatCheckedBoundsItsBufferAndLeavesItAloneWhenInvalid) {
+  wchar_t buffer[8];
+  std::wmemset(buffer, L'#', 8);
+  FormatChecked(buffer, 8, L"%d and %lld", 1, 2LL);
+  EXPECT_EQ(std::wstring(buffer, 8), L"########");
+  EXPECT_EQ(sink_.Take().size(), 1u) << "the invalid call is reported";
+
+  FormatChecked(buffer, 8, L"%s", L"0123456789");
+  EXPECT_EQ(std::wstring(buffer), L"0123456");
+  FormatChecked(buffer, 8, L"%d", 42);
+  EXPECT_EQ(std::wstring(buffer), L"42");
+}
+
+TEST_F(LoggingCalls, ReportLineSinkLogsTextUnchanged) {
+  EXPECT_EQ(LogReportLine(3, 0, 0, 0, nullptr, "f", 1, nullptr), 0);
+  EXPECT_EQ(LogReportLine(3, 0, 0, 0, L"[ENV] 100% %s %d", "f", 1, nullptr), 1);
+  EXPECT_EQ(sink_.Take(), std::vector<std::wstring>{L"[ENV] 100% %s %d"});
+}
+
+TEST(IsCodePointerTest, AcceptsFunctionsAndRefusesDataAndNull) {
+  static int data = 0;
+  int local = 0;
+  EXPECT_TRUE(IsCodePointer(reinterpret_cast<const void*>(&LogReportLine)));
+  EXPECT_FALSE(IsCodePointer(nullptr));
+  EXPECT_FALSE(IsCodePointer(&data));
+  EXPECT_FALSE(IsCodePointer(&local));
+}
+
+TEST_F(LoggingCalls, LogErrnoReportsOncePerRunOfTheSameError) {
+  DebugLogger& logger = ProcessDebugLogger();
+  logger.ResetLastErrno();
+  errno = ENOENT;
+  logger.LogErrno(L"[DIAG] Could not create debug trace file %s", L"C:\\logs\\100%d.txt");
+  logger.LogErrno(L"[DIAG] Could not create debug trace file %s", L"again");
+  logger.LogErrno(L"[DIAG] Could not create debug trace file %s", L"and again");
+  const std::wstring errorText = L" : No such file or directory (error : 2)";
+  EXPECT_EQ(sink_.Take(), std::vector<std::wstring>{L"[DIAG] Could not create debug trace file C:\\logs\\100%d.txt" + errorText});
+
+  logger.ResetLastErrno();  // a success in between
+  logger.LogErrno(L"after success");
+  errno = EACCES;
+  logger.LogErrno(L"another error");
+  const std::vector<std::wstring> got = sink_.Take();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0], L"after success" + errorText);
+  EXPECT_EQ(got[1].rfind(L"another error : ", 0), 0u);
+  EXPECT_NE(got[1].find(L"(error : 13)"), std::wstring::npos);
+  logger.ResetLastErrno();
+}
+
+}  // namespace
