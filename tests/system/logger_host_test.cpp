@@ -1,0 +1,107 @@
+// varrowmere-logger run as users run it: a second process under Wine, its standard
+// streams read back.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+namespace {
+
+std::wstring Logger(const std::wstring& arguments) {
+  return L"\"" + ProgramBesideMe(L"varrowmere-logger.exe") + L"\" " + arguments;
+}
+
+std::vector<std::string> Lines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = output.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(output.substr(start, end - start));
+  }
+  return lines;
+}
+
+const std::regex kConsoleLine(R"(\[(\d{5})\] \(\d\d:\d\d:\d\d\.\d{3}\):\{0x[0-9A-F]{4,}\} (.*))");
+const std::regex kSummary(R"(summary: records=(\d+) seconds=\d+\.\d{3} rate=\d+/s\r?\n)");
+
+TEST(LoggerHost, MessagesReachTheConsoleInOrderWithTheirCode) {
+  const ChildResult run = RunChild(Logger(L"--console \"first message\" second --level 2 --event-id 0x6FFF7531 third"));
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  std::vector<std::pair<std::string, std::string>> got;
+  for (const std::string& line : Lines(run.out)) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, kConsoleLine)) << line;
+    got.emplace_back(match[1], match[2]);
+  }
+  // The options apply to every message, wherever they stand on the line.
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"30001", "first message"}, {"30001", "second"}, {"30001", "third"}};
+  EXPECT_EQ(got, expected);
+  std::smatch summary;
+  ASSERT_TRUE(std::regex_match(run.err, summary, kSummary)) << run.err;
+  EXPECT_EQ(summary[1], "3");
+}
+
+TEST(LoggerHost, StandardInputLinesBecomeRecordsKeepingNonAsciiText) {
+  // UTF-8 input, as a Linux program would pipe it in.
+  const ChildResult run = RunChild(Logger(L"--console --stdin"), "one\r\ntwo h\xc3\xa9llo world\nthree");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  std::vector<std::string> messages;
+  for (const std::string& line : Lines(run.out)) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, kConsoleLine)) << line;
+    messages.push_back(match[2]);
+  }
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0], "one");
+  EXPECT_EQ(messages[1].substr(0, 5), "two h");
+  EXPECT_EQ(messages[1].substr(messages[1].size() - 9), "llo world") << "the text after the accent survives";
+  EXPECT_EQ(messages[2], "three");
+}
+
+TEST(LoggerHost, GeneratedRecordsFromSeveralThreadsAllArrive) {
+  const ChildResult run = RunChild(Logger(L"--console --count 500 --threads 3"));
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  int records = 0;
+  int registrations = 0;
+  for (const std::string& line : Lines(run.out)) {
+    records += line.find("} record ") != std::string::npos;
+    registrations += line.find("EVENT=Register_thread") != std::string::npos &&
+                     line.find("THREADNAME=\"producer-") != std::string::npos;
+  }
+  EXPECT_EQ(records, 1500);
+  EXPECT_EQ(registrations, 3) << "each producer thread registers its name";
+  std::smatch summary;
+  ASSERT_TRUE(std::regex_match(run.err, summary, kSummary)) << run.err;
+  EXPECT_EQ(summary[1], "1500");
+}
+
+TEST(LoggerHost, BadUsageExitsTwoWithAReason) {
+  const struct {
+    const wchar_t* arguments;
+    const char* reason;
+  } cases[] = {
+      {L"", "nothing to log"},
+      {L"--level 16 x", "--level takes a number from 0 to 15"},
+      {L"--count", "--count needs a value"},
+      {L"--frobnicate x", "unknown option --frobnicate"},
+      {L"--threads 0 --count 1", "--threads takes a number from 1 to 64"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    const ChildResult run = RunChild(Logger(c.arguments));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("usage: varrowmere-logger"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "command_line.h"
+
+#include <cerrno>
+#include <cwchar>
+#include <cwctype>
+
+const wchar_t* const kLoggerUsage =
+    L"usage: varrowmere-logger [options] [message ...]\n"
+    L"Logs each message argument as one record through the Varrowmere debug logger.\n"
+    L"\n"
+    L"  --stdin               log each line of standard input as one record\n"
+    L"  --count N             log N generated records from each thread\n"
+    L"  --threads M           number of logging threads for --count (default 1)\n"
+    L"  --level N             level of the records, 0-15 (default 3)\n"
+    L"  --event-id N          event identifier of the records (default 0: the level's)\n"
+    L"  --user TEXT           user text of the records\n"
+    L"  --app NAME            application name: event source and syslog field\n"
+    L"                        (default varrowmere-logger)\n"
+    L"  --console             write records to the console\n"
+    L"  --settings-key PATH   registry key (below HKLM) the logger re-reads\n"
+    L"  --current-user        the settings key is below HKCU\n"
+    L"  --queue-limit N       queue length above which only the debug file is served\n"
+    L"  --help                show this text\n"
+    L"\n"
+    L"On exit prints to standard error: summary: records=N seconds=S rate=R/s\n";
+
+namespace {
+
+// A whole decimal (or 0x-prefixed hexadecimal) number within [low, high].
+bool ParseNumber(const std::wstring& text, long long low, long long high, long long* value) {
+  if (text.empty() || std::iswspace(text[0])) return false;
+  wchar_t* end = nullptr;
+  errno = 0;
+  const long long parsed = std::wcstoll(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != L'\0' || parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options,
+                        std::wstring* error) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    const auto value = [&](std::wstring* out) {
+      if (i + 1 >= arguments.size()) {
+        *error = argument + L" needs a value";
+        return false;
+      }
+      *out = arguments[++i];
+      return true;
+    };
+    const auto number = [&](long long low, long long high, long long* out) {
+      std::wstring text;
+      if (!value(&text)) return false;
+      if (!ParseNumber(text, low, high, out)) {
+        *error = argument + L" takes a number from " + std::to_wstring(low) + L" to " + std::to_wstring(high) +
+                 L", not \"" + text + L"\"";
+        return false;
+      }
+      return true;
+    };
+
+    long long n = 0;
+    if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+      options->help = true;
+    } else if (argument == L"--stdin") {
+      options->readStdin = true;
+    } else if (argument == L"--console") {
+      options->console = true;
+    } else if (argument == L"--current-user") {
+      options->currentUser = true;
+    } else if (argument == L"--count") {
+      if (!number(0, 1'000'000'000'000LL, &options->count)) return false;
+    } else if (argument == L"--threads") {
+      if (!number(1, 64, &n)) return false;
+      options->threads = static_cast<int>(n);
+    } else if (argument == L"--level") {
+      if (!number(0, 15, &n)) return false;
+      options->level = static_cast<int>(n);
+    } else if (argument == L"--event-id") {
+      if (!number(0, 0xFFFFFFFFLL, &n)) return false;
+      options->eventId = static_cast<DWORD>(n);
+    } else if (argument == L"--queue-limit") {
+      if (!number(0, 0x7FFFFFFF, &n)) return false;
+      options->queueLimit = static_cast<int>(n);
+    } else if (argument == L"--user") {
+      if (!value(&options->userText)) return false;
+    } else if (argument == L"--app") {
+      if (!value(&options->application)) return false;
+      if (options->application.empty()) {
+        *error = L"--app needs a non-empty name";
+        return false;
+      }
+    } else if (argument == L"--settings-key") {
+      if (!value(&options->settingsKey)) return false;
+    } else if (argument == L"--") {
+      options->messages.insert(options->messages.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                               arguments.end());
+      break;
+    } else if (argument.size() > 1 && argument[0] == L'-') {
+      *error = L"unknown option " + argument;
+      return false;
+    } else {
+      options->messages.push_back(argument);
+    }
+  }
+  if (!options->help && options->messages.empty() && !options->readStdin && options->count == 0) {
+    *error = L"nothing to log: give messages, --stdin or --count";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the user asked varrowmere-logger to do.
+struct LoggerOptions {
+  std::vector<std::wstring> messages;  // one record each
+  bool readStdin = false;              // one record per line of standard input
+  long long count = 0;                 // generated records per thread
+  int threads = 1;
+  int level = 3;
+  DWORD eventId = 0;
+  std::wstring userText;
+  std::wstring application = L"varrowmere-logger";
+  bool console = false;
+  std::wstring settingsKey;
+  bool currentUser = false;
+  int queueLimit = 0;
+  bool help = false;
+};
+
+// Parses the arguments after the program name. On bad usage answers false with the
+// reason in *error.
+bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options,
+                        std::wstring* error);
+
+extern const wchar_t* const kLoggerUsage;
