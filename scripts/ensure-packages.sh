@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this Debian machine
-# lacks. Quiet when everything is there.
+# lacks, plus any packages named as arguments. Quiet when everything is there.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
   wine wine64
   googletest
   util-linux
+  "$@"
 )
 
 missing=()
