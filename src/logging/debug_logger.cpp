@@ -21,22 +21,15 @@ DebugLogger::DebugLogger() : Thread("DebugLogger") {}
 // from running on a half-destroyed logger (the base would wait only after they are gone).
 DebugLogger::~DebugLogger() { Stop(); }
 
-void DebugLogger::SetDebugLogLevel(int level) {
-  debugLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
+void DebugLogger::SetThreshold(std::atomic<int>* threshold, int level) {
+  threshold->store(ClampedLevel(level), std::memory_order_relaxed);
   UpdateQueueLevel();
 }
-void DebugLogger::SetEventLogLevel(int level) {
-  eventLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
-  UpdateQueueLevel();
-}
-void DebugLogger::SetSysLogLevel(int level) {
-  sysLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
-  UpdateQueueLevel();
-}
-void DebugLogger::SetConsoleLogLevel(int level) {
-  consoleLogLevel_.store(ClampedLevel(level), std::memory_order_relaxed);
-  UpdateQueueLevel();
-}
+
+void DebugLogger::SetDebugLogLevel(int level) { SetThreshold(&debugLogLevel_, level); }
+void DebugLogger::SetEventLogLevel(int level) { SetThreshold(&eventLogLevel_, level); }
+void DebugLogger::SetSysLogLevel(int level) { SetThreshold(&sysLogLevel_, level); }
+void DebugLogger::SetConsoleLogLevel(int level) { SetThreshold(&consoleLogLevel_, level); }
 
 void DebugLogger::SetSettingsKey(const std::wstring& path, bool currentUser) {
   settingsKeyPath_ = path;

@@ -161,6 +161,8 @@ class DebugLogger : public Thread {
   void Run() override;
 
  private:
+  // Owner-set thresholds are kept within 0-15 like the registry's, and move the queue level.
+  void SetThreshold(std::atomic<int>* threshold, int level);
   void HandleRecord(const LogRecord& record);
   void WatchQueue(const SYSTEMTIME& time);
   // Writes one of the logger's own messages to every output, past the queue.

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "logging/logger_fixture.h"
+#include "support/crlf_lines.h"
+#include "support/scratch_key_test.h"
 #include "support/stdout_capture.h"
 #include "win32/unique_resource.h"
 
@@ -83,35 +85,11 @@ TEST(DebugLoggerIntake, RedirectSinkTakesEveryMessageAndNothingIsQueued) {
 
 // ---- Settings ----
 
-// A settings key of its own below HKCU, removed again at the end.
-class SettingsKey : public testing::Test {
+// A settings key of its own, removed again at the end.
+class SettingsKey : public ScratchKeyTest {
  public:
-  void SetUp() override {
-    path_ = L"Software\\VarrowmereTests\\DebugLogger-" + std::to_wstring(::GetCurrentProcessId());
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                nullptr),
-              ERROR_SUCCESS);
-    key_.reset(key);
-  }
-  void TearDown() override {
-    key_.reset();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-  }
-  void SetDword(const wchar_t* name, DWORD value) {
-    ASSERT_EQ(::RegSetValueExW(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-              ERROR_SUCCESS);
-  }
-  void SetString(const wchar_t* name, const wchar_t* value) {
-    const DWORD bytes = static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t));
-    ASSERT_EQ(::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes),
-              ERROR_SUCCESS);
-  }
-  void Delete(const wchar_t* name) { ::RegDeleteValueW(key_.get(), name); }
+  SettingsKey() : ScratchKeyTest(L"DebugLogger-") {}
   void Configure(DebugLogger* logger) { logger->SetSettingsKey(path_, true); }
-
-  std::wstring path_;
-  UniqueRegistryKey key_;
 };
 
 TEST_F(SettingsKey, EachValueFallsBackToItsDefaultWhenAbsentWrongTypeOrOutOfRange) {
@@ -137,19 +115,19 @@ TEST_F(SettingsKey, EachValueFallsBackToItsDefaultWhenAbsentWrongTypeOrOutOfRang
        }},
       {"levels of 16 and -1",
        [](SettingsKey* k) {
-         k->SetDword(L"DebugLogLevel", 16);
-         k->SetDword(L"EventLogLevel", 16);
-         k->SetDword(L"SysLogLevel", 0xFFFFFFFF);
+         k->StoreDword(L"DebugLogLevel", 16);
+         k->StoreDword(L"EventLogLevel", 16);
+         k->StoreDword(L"SysLogLevel", 0xFFFFFFFF);
        },
        [](const DebugLogger& l) {
          EXPECT_EQ(l.DebugLogLevel(), 1);
          EXPECT_EQ(l.EventLogLevel(), 2);
          EXPECT_EQ(l.SysLogLevel(), 2);
        }},
-      {"a level stored as text", [](SettingsKey* k) { k->SetString(L"SysLogLevel", L"4"); },
+      {"a level stored as text", [](SettingsKey* k) { k->StoreText(L"SysLogLevel", REG_SZ, L"4"); },
        [](const DebugLogger& l) { EXPECT_EQ(l.SysLogLevel(), 2); }},
       {"console level turns the console on",
-       [](SettingsKey* k) { k->SetDword(L"ConsoleLogLevel", 5); },
+       [](SettingsKey* k) { k->StoreDword(L"ConsoleLogLevel", 5); },
        [](const DebugLogger& l) {
          EXPECT_TRUE(l.ConsoleLogEnabled());
          EXPECT_EQ(l.ConsoleLogLevel(), 5);
@@ -157,30 +135,30 @@ TEST_F(SettingsKey, EachValueFallsBackToItsDefaultWhenAbsentWrongTypeOrOutOfRang
        }},
       {"unless the console switch says 0",
        [](SettingsKey* k) {
-         k->SetDword(L"ConsoleLogLevel", 5);
-         k->SetDword(L"ConsoleLogEnabled", 0);
+         k->StoreDword(L"ConsoleLogLevel", 5);
+         k->StoreDword(L"ConsoleLogEnabled", 0);
        },
        [](const DebugLogger& l) {
          EXPECT_FALSE(l.ConsoleLogEnabled());
          EXPECT_EQ(l.ConsoleLogLevel(), 5);
        }},
       {"console switch alone",
-       [](SettingsKey* k) { k->SetDword(L"ConsoleLogEnabled", 1); },
+       [](SettingsKey* k) { k->StoreDword(L"ConsoleLogEnabled", 1); },
        [](const DebugLogger& l) {
          EXPECT_TRUE(l.ConsoleLogEnabled());
          EXPECT_EQ(l.ConsoleLogLevel(), 3);
        }},
-      {"syslog level raises the queue level", [](SettingsKey* k) { k->SetDword(L"SysLogLevel", 9); },
+      {"syslog level raises the queue level", [](SettingsKey* k) { k->StoreDword(L"SysLogLevel", 9); },
        [](const DebugLogger& l) { EXPECT_EQ(l.QueueLevel(), 9); }},
       {"numbers and switches as stored",
        [](SettingsKey* k) {
-         k->SetDword(L"DebugLogMaxDailyFileAge", 7);
-         k->SetDword(L"DebugLogEncoding", 2);
-         k->SetDword(L"BlockingSyslog", 0);
-         k->SetDword(L"AddSyslogHeader", 0);
-         k->SetDword(L"SysLogEnabled", 1);
-         k->SetDword(L"DebugLogEnabled", 1);
-         k->SetDword(L"EventLogTimeThreshold", 5);
+         k->StoreDword(L"DebugLogMaxDailyFileAge", 7);
+         k->StoreDword(L"DebugLogEncoding", 2);
+         k->StoreDword(L"BlockingSyslog", 0);
+         k->StoreDword(L"AddSyslogHeader", 0);
+         k->StoreDword(L"SysLogEnabled", 1);
+         k->StoreDword(L"DebugLogEnabled", 1);
+         k->StoreDword(L"EventLogTimeThreshold", 5);
        },
        [](const DebugLogger& l) {
          EXPECT_EQ(l.DebugLogMaxDailyFileAge(), 7);
@@ -198,7 +176,7 @@ TEST_F(SettingsKey, EachValueFallsBackToItsDefaultWhenAbsentWrongTypeOrOutOfRang
          {L"DebugLogLevel", L"EventLogLevel", L"SysLogLevel", L"ConsoleLogLevel", L"ConsoleLogEnabled",
           L"DebugLogMaxDailyFileAge", L"DebugLogEncoding", L"BlockingSyslog", L"AddSyslogHeader", L"SysLogEnabled",
           L"DebugLogEnabled", L"EventLogTimeThreshold"}) {
-      Delete(name);
+      DeleteValue(name);
     }
     c.arrange(this);
     DebugLogger logger;
@@ -221,7 +199,7 @@ TEST_F(SettingsKey, CollectorListOrDebugFileTurnTheirOutputsOnByDefault) {
 }
 
 TEST_F(SettingsKey, NoKeyPathOrAMissingKeyChangesNothing) {
-  SetDword(L"ConsoleLogLevel", 9);
+  StoreDword(L"ConsoleLogLevel", 9);
   DebugLogger logger;
   logger.ReadSettings();  // no path: the registry is never read
   EXPECT_EQ(logger.ConsoleLogLevel(), 3);
@@ -247,7 +225,7 @@ TEST_F(SettingsKey, SettingsAreReReadOnlyAfterMoreThanThirtySeconds) {
   logger.SetEventLogEnabled(false);
   logger.SetTickSource(&TestTicks);
   Configure(&logger);
-  SetDword(L"ConsoleLogLevel", 7);
+  StoreDword(L"ConsoleLogLevel", 7);
   ASSERT_TRUE(logger.Start());
   ASSERT_TRUE(WaitForRunning(logger));
 
@@ -258,7 +236,7 @@ TEST_F(SettingsKey, SettingsAreReReadOnlyAfterMoreThanThirtySeconds) {
   g_ticks = 1000 + 30001;
   EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 7; }, logger));
 
-  SetDword(L"ConsoleLogLevel", 8);  // the interval starts again from the last read
+  StoreDword(L"ConsoleLogLevel", 8);  // the interval starts again from the last read
   g_ticks = 1000 + 30001 + 30001;
   EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 8; }, logger));
   logger.Stop();
@@ -303,13 +281,13 @@ TEST_F(SettingsKey, EventLogSwitchClosesAndReopensTheEventSource) {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey.c_str());
 
   // Off: the source is closed (nothing to observe but that a later open works again).
-  SetDword(L"EventLogEnabled", 0);
+  StoreDword(L"EventLogEnabled", 0);
   g_ticks += 30001;
   EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return !l.EventLogEnabled(); }, logger));
   EXPECT_FALSE(sourceKeyExists());
 
   // On: a new open registers the source again, writing its key anew.
-  SetDword(L"EventLogEnabled", 1);
+  StoreDword(L"EventLogEnabled", 1);
   g_ticks += 30001;
   for (int i = 0; i < 3000 && !sourceKeyExists(); ++i) ::Sleep(1);
   EXPECT_TRUE(sourceKeyExists());
@@ -319,15 +297,10 @@ TEST_F(SettingsKey, EventLogSwitchClosesAndReopensTheEventSource) {
 
 // ---- Console output and the record loop ----
 
-// The console lines a logger wrote while the capture ran, without their CR LF.
+// The console lines a logger wrote while the capture ran; every line ends in CR LF.
 std::vector<std::string> Lines(const std::string& output) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = output.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(output.substr(start, end - start));
-  }
-  EXPECT_EQ(start, output.size()) << "every line ends in CR LF";
-  return lines;
+  EXPECT_TRUE(output.empty() || output.rfind("\r\n") == output.size() - 2) << "every line ends in CR LF";
+  return CrLfLines(output);
 }
 
 // The part of a console line after the thread: the message.

@@ -5,36 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_key_test.h"
+
 namespace {
 
-// A key of this test run below HKEY_CURRENT_USER, created before each test and deleted
-// after it. Values of every type are stored with the system's calls, so the wrapper is
-// read against what the registry really holds.
-class RegistryTest : public testing::Test {
+// Values of every type are stored with the system's calls, so the wrapper is read against
+// what the registry really holds.
+class RegistryTest : public ScratchKeyTest {
  protected:
-  void SetUp() override {
-    path_ = L"Software\\VarrowmereTests\\" + std::to_wstring(::GetCurrentProcessId());
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                nullptr),
-              ERROR_SUCCESS);
-    key_.reset(key);
-  }
-
-  void TearDown() override {
-    key_.reset();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VarrowmereTests");  // only goes once no run uses it
-  }
-
-  void Store(const std::wstring& name, DWORD type, const void* data, DWORD bytes) {
-    ASSERT_EQ(::RegSetValueExW(key_.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes),
-              ERROR_SUCCESS);
-  }
-  void StoreText(const std::wstring& name, DWORD type, const std::wstring& text) {
-    Store(name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
-  void StoreDword(const std::wstring& name, DWORD value) { Store(name, REG_DWORD, &value, sizeof(value)); }
   void AddSubKey(const wchar_t* name) {
     HKEY sub = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(key_.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
@@ -43,9 +21,6 @@ class RegistryTest : public testing::Test {
   }
 
   std::string NarrowPath() const { return std::string(path_.begin(), path_.end()); }
-
-  std::wstring path_;
-  UniqueRegistryKey key_;
 };
 
 // The value is read into 1024 bytes on the stack, or into 2 x output characters when

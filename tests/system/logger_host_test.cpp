@@ -8,20 +8,12 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/crlf_lines.h"
 
 namespace {
 
 std::wstring Logger(const std::wstring& arguments) {
   return L"\"" + ProgramBesideMe(L"varrowmere-logger.exe") + L"\" " + arguments;
-}
-
-std::vector<std::string> Lines(const std::string& output) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = output.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(output.substr(start, end - start));
-  }
-  return lines;
 }
 
 const std::regex kConsoleLine(R"(\[(\d{5})\] \(\d\d:\d\d:\d\d\.\d{3}\):\{0x[0-9A-F]{4,}\} (.*))");
@@ -32,7 +24,7 @@ TEST(LoggerHost, MessagesReachTheConsoleInOrderWithTheirCode) {
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0u) << run.err;
   std::vector<std::pair<std::string, std::string>> got;
-  for (const std::string& line : Lines(run.out)) {
+  for (const std::string& line : CrLfLines(run.out)) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, kConsoleLine)) << line;
     got.emplace_back(match[1], match[2]);
@@ -52,7 +44,7 @@ TEST(LoggerHost, StandardInputLinesBecomeRecordsKeepingNonAsciiText) {
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0u) << run.err;
   std::vector<std::string> messages;
-  for (const std::string& line : Lines(run.out)) {
+  for (const std::string& line : CrLfLines(run.out)) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, kConsoleLine)) << line;
     messages.push_back(match[2]);
@@ -70,7 +62,7 @@ TEST(LoggerHost, GeneratedRecordsFromSeveralThreadsAllArrive) {
   EXPECT_EQ(run.exitCode, 0u) << run.err;
   int records = 0;
   int registrations = 0;
-  for (const std::string& line : Lines(run.out)) {
+  for (const std::string& line : CrLfLines(run.out)) {
     records += line.find("} record ") != std::string::npos;
     registrations += line.find("EVENT=Register_thread") != std::string::npos &&
                      line.find("THREADNAME=\"producer-") != std::string::npos;
