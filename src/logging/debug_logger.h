@@ -44,6 +44,19 @@ class DebugFileOpenedListener {
 // to the owner before Start and after Stop.
 class DebugLogger : public Thread {
  public:
+  // How the owner names and lays out the debug log file.
+  struct DebugFileLayout {
+    std::wstring logRootDirectory;  // folder of structured names
+    std::wstring fileNamePrefix;
+    std::wstring componentName;
+    int instanceNumber = 0;  // placed in file names
+    bool dailyFiles = false;  // one file per day; the logger thread watches the date
+    bool dateFolders = false;  // structured names go into a folder per date
+    bool structuredFileNames = false;  // host, component and instance in the name
+    bool newFileWhenFull = false;  // at the size limit start a numbered file, not wrap
+    bool splitMultiLineMessages = false;  // one file line per text line
+  };
+
   // The logger's timing, fixed: records wait at most one cycle; settings are re-read and
   // a failed debug file is retried at these intervals.
   static constexpr std::int64_t kCycleMs = 200;
@@ -135,6 +148,7 @@ class DebugLogger : public Thread {
   void SetRedirectSink(LogRedirectSink* sink) noexcept { redirectSink_ = sink; }
   void SetFileOpenedListener(DebugFileOpenedListener* listener) noexcept { fileOpenedListener_ = listener; }
   void SetReportOnOpen(bool on) noexcept { reportOnOpen_ = on; }
+  void SetDebugFileLayout(const DebugFileLayout& layout) { debugFileLayout_ = layout; }
 
   // The millisecond tick count behind the settings and debug-file intervals;
   // GetTickCount unless a test drives time itself.
@@ -144,6 +158,11 @@ class DebugLogger : public Thread {
   void SetRecordHook(RecordHook hook) noexcept { recordHook_ = hook; }
 
   const std::wstring& ApplicationName() const noexcept { return applicationName_; }
+  const std::string& SyslogServerList() const noexcept { return syslogServerList_; }
+  int SyslogFacility() const noexcept { return syslogFacility_; }
+  const std::wstring& DebugFilePath() const noexcept { return debugFilePath_; }
+  const DebugFileLayout& GetDebugFileLayout() const noexcept { return debugFileLayout_; }
+  bool ReportOnOpen() const noexcept { return reportOnOpen_; }
   LogQueue& Queue() noexcept { return queue_; }
   ReportEnvironment& Report() noexcept { return report_; }
   HANDLE EventSource() const noexcept { return eventSource_.get(); }
@@ -196,6 +215,8 @@ class DebugLogger : public Thread {
   std::wstring debugFilePath_;
   std::wstring messageModuleName_;
   std::wstring applicationName_;  // copied from the configured name at each start
+  // 25-27, 30, 37, 42, 44, 48, 50. Owner-set naming and layout of the debug log file.
+  DebugFileLayout debugFileLayout_;
   // 29, 31-33.
   int maxFileSize_ = 2000000;
   int queueLimit_ = 0;

@@ -33,6 +33,13 @@ TEST(DebugLoggerDefaults, FreshLoggerHasTheDocumentedSettings) {
   EXPECT_TRUE(logger.AddSyslogHeader());
   EXPECT_EQ(logger.DebugLogEncoding(), 0);
   EXPECT_EQ(logger.DebugLogMaxDailyFileAge(), 0);
+  EXPECT_TRUE(logger.ReportOnOpen());
+  EXPECT_TRUE(logger.SyslogServerList().empty());
+  EXPECT_EQ(logger.SyslogFacility(), 0);
+  EXPECT_TRUE(logger.DebugFilePath().empty());
+  EXPECT_FALSE(logger.GetDebugFileLayout().dailyFiles);
+  EXPECT_FALSE(logger.GetDebugFileLayout().newFileWhenFull);
+  EXPECT_EQ(logger.GetDebugFileLayout().instanceNumber, 0);
   EXPECT_FALSE(logger.IsRunning());
   EXPECT_STREQ(logger.name(), "DebugLogger");
   EXPECT_EQ(logger.threadHandle(), nullptr);
@@ -393,6 +400,13 @@ TEST_F(ConsoleLogger, StopWritesEveryQueuedRecordFirst) {
   const std::vector<std::string> lines = RunAndStop();
   EXPECT_EQ(Messages(lines), Records(0, 999));
   EXPECT_FALSE(logger_.IsRunning());
+}
+
+TEST_F(ConsoleLogger, StartsAgainAfterAStop) {
+  Queue(2);
+  EXPECT_EQ(Messages(RunAndStop()), Records(0, 1));
+  Queue(3);
+  EXPECT_EQ(Messages(RunAndStop()), Records(0, 2));
 }
 
 TEST_F(ConsoleLogger, WithoutAQueueLimitTheQueueIsNeverWatched) {

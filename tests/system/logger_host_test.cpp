@@ -97,3 +97,4 @@ TEST(LoggerHost, BadUsageExitsTwoWithAReason) {
 }
 
 }  // namespace
+
