@@ -61,15 +61,14 @@ int main(int argc, char** argv) {
     result = ours ? OursEnabled(calls, threads) : PeerEnabled(calls, threads);
   }
 
-  PROCESS_MEMORY_COUNTERS_EX memory{};
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+  PROCESS_MEMORY_COUNTERS memory{};
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
   const double records = static_cast<double>(calls) * (scenario == "disabled" ? 1 : threads);
   std::printf("%-8s %-7s records=%.0f caller_ns_per_call=%.2f total_records_per_s=%.0f "
-              "allocations_during_calls=%llu peak_working_set_kb=%llu private_kb=%llu\n",
+              "allocations_during_calls=%llu peak_working_set_kb=%llu\n",
               scenario.c_str(), impl.c_str(), records, result.callerSeconds * 1e9 / records,
               result.totalSeconds > 0 ? records / result.totalSeconds : 0.0,
               static_cast<unsigned long long>(result.allocations),
-              static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024),
-              static_cast<unsigned long long>(memory.PrivateUsage / 1024));
+              static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
   return 0;
 }
