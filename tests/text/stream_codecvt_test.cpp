@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "text/utf_conversion.h"
+#include "text/system_utf8.h"
 
 namespace {
 
@@ -308,15 +309,6 @@ std::wstring Repeat(const std::wstring& piece, std::size_t times) {
   std::wstring text;
   for (std::size_t i = 0; i < times; ++i) text += piece;
   return text;
-}
-
-std::string SystemUtf8(const std::wstring& units) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()), bytes.data(),
-                        size, nullptr, nullptr);
-  return bytes;
 }
 
 // Texts several stream buffers long (libstdc++ converts 4096 units at a time here), so

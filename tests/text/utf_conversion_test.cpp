@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "text/system_utf8.h"
+
 namespace {
 
 constexpr std::size_t kRoomy = 64;
@@ -42,16 +44,6 @@ Utf16Output ToUtf16(const std::string& bytes, UtfConversionFlags flags, std::siz
       Utf8ToUtf16(source, bytes.data() + bytes.size(), target, units.data() + room, flags);
   units.resize(static_cast<std::size_t>(target - units.data()));
   return {result, units, static_cast<std::size_t>(source - bytes.data())};
-}
-
-std::string SystemUtf8(const std::wstring& units) {
-  if (units.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()), bytes.data(),
-                        size, nullptr, nullptr);
-  return bytes;
 }
 
 TEST(Utf16ToUtf8, ConvertsPairsBoundariesAndLoneSurrogatesByMode) {
