@@ -20,7 +20,7 @@ void StartLogger() {
   logger.SetEventLogEnabled(false);
   logger.SetConsoleLogEnabled(true);
   logger.Start();
-  while (!logger.IsRunning()) ::Sleep(1);
+  logger.WaitForRunning(INFINITE);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "logging/debug_logger.h"
+#include "win32/text_output.h"
 
 void DebugLogger::ConsoleTarget::Refresh() {
   const HANDLE current = ::GetStdHandle(STD_OUTPUT_HANDLE);
@@ -13,40 +14,21 @@ void DebugLogger::ConsoleTarget::Refresh() {
   // server call each), so it is asked once per standard output handle, not per line.
   handle = current;
   known = true;
-  DWORD mode = 0;
-  isConsole = current != nullptr && current != INVALID_HANDLE_VALUE && ::GetConsoleMode(current, &mode);
+  isConsole = IsConsoleHandle(current);
   codePage = ::GetConsoleOutputCP();
   if (codePage == 0) codePage = ::GetACP();
 }
 
 void DebugLogger::ConsoleTarget::Write(const wchar_t* line, int length) {
   Refresh();
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  if (isConsole) {
-    ::WriteConsoleW(handle, line, static_cast<DWORD>(length), &written, nullptr);
-    return;
-  }
-  // A pipe or file gets the text in the console's output code page (the ANSI code page
-  // without a console), with characters that page lacks as "?". The C run time's wide
-  // printf would instead stop printing a text at its first non-ASCII character when the
-  // output is a pipe. UTF-8 has a form for every character and refuses a default one.
-  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-  char stackBytes[4096];
-  std::unique_ptr<char[]> heapBytes;
-  char* bytes = stackBytes;
-  const int capacity = length * 4;  // the most any code page takes per character
-  if (capacity > static_cast<int>(sizeof(stackBytes))) {
-    heapBytes = std::make_unique<char[]>(static_cast<std::size_t>(capacity));
-    bytes = heapBytes.get();
-  }
-  const int count = ::WideCharToMultiByte(codePage, 0, line, length, bytes, capacity, fallback, nullptr);
-  if (count > 0) ::WriteFile(handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+  // A pipe or file gets the console's output code page (the ANSI code page without a
+  // console).
+  WriteTextToHandle(handle, isConsole, codePage, line, length);
 }
 
 void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level,
                                const wchar_t* message, DWORD eventId) {
-  if (!consoleLogEnabled_ || (level > ConsoleLogLevel() && level != kLogAlways)) return;
+  if (!consoleLogEnabled_ || !LevelPasses(level, ConsoleLogLevel())) return;
 
   wchar_t stackLine[1200];
   std::unique_ptr<wchar_t[]> heapLine;

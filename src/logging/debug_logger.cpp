@@ -31,6 +31,11 @@ void DebugLogger::SetEventLogLevel(int level) { SetThreshold(&eventLogLevel_, le
 void DebugLogger::SetSysLogLevel(int level) { SetThreshold(&sysLogLevel_, level); }
 void DebugLogger::SetConsoleLogLevel(int level) { SetThreshold(&consoleLogLevel_, level); }
 
+bool DebugLogger::WaitForRunning(DWORD timeoutMs, bool running) const {
+  for (DWORD waited = 0; waited < timeoutMs && IsRunning() != running; ++waited) ::Sleep(1);
+  return IsRunning() == running;
+}
+
 void DebugLogger::SetSettingsKey(const std::wstring& path, bool currentUser) {
   settingsKeyPath_ = path;
   useCurrentUserHive_ = currentUser;
@@ -52,7 +57,7 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
     sink->Write(text);
     return;
   }
-  if (level > QueueLevel() && level != kLogAlways) return;
+  if (!LevelPasses(level, QueueLevel())) return;
 
   const DWORD thread = threadId <= 0 ? ::GetCurrentThreadId() : static_cast<DWORD>(threadId);
   auto record = std::make_unique<LogRecord>(eventId, thread, level);
@@ -71,17 +76,14 @@ void DebugLogger::LogErrno(const wchar_t* format, ...) {
   if (error == lastErrno_) return;
   lastErrno_ = error;
 
-  const char* narrowText = std::strerror(error);
-  const int textChars = static_cast<int>(std::strlen(narrowText)) + 1;
-  auto errorText = std::make_unique<wchar_t[]>(static_cast<std::size_t>(textChars));
-  NarrowToWideInto(errorText.get(), narrowText, textChars, GetConversionCodePage());
+  TemporaryWideText errorText(std::strerror(error));
 
   zul::ZULString text;
   va_list args;
   va_start(args, format);
   text.FormatV(format, args);
   va_end(args);
-  text.AppendFormat(L" : %s (error : %d)", errorText.get(), error);
+  text.AppendFormat(L" : %s (error : %d)", errorText.get() != nullptr ? errorText.get() : L"", error);
   LogMessageWithId(kLogError, kEventIdError, L"%s", text.GetWide());
 }
 

@@ -95,6 +95,9 @@ class DebugLogger : public Thread {
   void ResetLastErrno() noexcept { lastErrno_ = 0; }
 
   bool IsRunning() const noexcept { return running_.load(std::memory_order_relaxed); }
+  // Polls (1 ms steps, up to timeoutMs) until IsRunning() answers `running`: the thread
+  // opens its outputs before it accepts records, so an owner that logs at once waits.
+  bool WaitForRunning(DWORD timeoutMs, bool running = true) const;
   int DebugLogLevel() const noexcept { return debugLogLevel_.load(std::memory_order_relaxed); }
   int EventLogLevel() const noexcept { return eventLogLevel_.load(std::memory_order_relaxed); }
   int SysLogLevel() const noexcept { return sysLogLevel_.load(std::memory_order_relaxed); }

@@ -60,7 +60,7 @@ LONG DebugLogger::CloseEventLog() {
 
 void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,
                                 const wchar_t* message, DWORD eventId) {
-  if (!eventLogEnabled_ || (level > EventLogLevel() && level != kLogAlways) || !eventSource_) return;
+  if (!eventLogEnabled_ || !LevelPasses(level, EventLogLevel()) || !eventSource_) return;
   const WORD type = EventType(level);
   if (type == 0) return;
   const wchar_t* strings[] = {message != nullptr ? message : L""};

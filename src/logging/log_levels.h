@@ -33,6 +33,10 @@ constexpr DWORD DefaultEventId(int level) {
   }
 }
 
+// Whether a threshold admits a level: at or below it, or the level that passes every
+// threshold.
+constexpr bool LevelPasses(int level, int threshold) { return level <= threshold || level == kLogAlways; }
+
 // The short event code that log lines print: the identifier's low 16 bits, or
 // level x 10000 when the record carries no identifier.
 constexpr std::uint32_t ShortEventCode(DWORD eventId, int level) {

@@ -26,11 +26,7 @@ class CapturingSink : public LogRedirectSink {
   std::vector<std::wstring> messages_;
 };
 
-// Polls (1 ms steps, up to 5 s) until the logger reports running or stopped.
-inline bool WaitForRunning(const DebugLogger& logger, bool running = true) {
-  for (int i = 0; i < 5000 && logger.IsRunning() != running; ++i) ::Sleep(1);
-  return logger.IsRunning() == running;
-}
+inline bool WaitForRunning(const DebugLogger& logger) { return logger.WaitForRunning(5000); }
 
 // The process-wide logger, really started, with every output off and the intake's
 // messages redirected to a sink the test reads. The logging calls under test thus run

@@ -15,6 +15,7 @@
 #include "logging/debug_logger.h"
 #include "logging/logging_calls.h"
 #include "threading/thread.h"
+#include "win32/text_output.h"
 
 namespace {
 
@@ -22,16 +23,7 @@ std::atomic<long long> g_recordsLogged{0};
 
 void WriteStandardError(const std::wstring& text) {
   const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-  DWORD written = 0;
-  DWORD mode = 0;
-  if (::GetConsoleMode(error, &mode)) {
-    ::WriteConsoleW(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
-  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
-  std::string narrow(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), bytes, "?", nullptr);
-  ::WriteFile(error, narrow.data(), static_cast<DWORD>(narrow.size()), &written, nullptr);
+  WriteTextToHandle(error, IsConsoleHandle(error), CP_ACP, text.data(), static_cast<int>(text.size()));
 }
 
 // One record through the logging calls; the user text, which the calls do not carry,
@@ -126,11 +118,6 @@ void Configure(const LoggerOptions& options) {
   logger.SetQueueLimit(options.queueLimit);
 }
 
-bool WaitUntilRunning(const DebugLogger& logger) {
-  for (int i = 0; i < 5000 && !logger.IsRunning(); ++i) ::Sleep(1);
-  return logger.IsRunning();
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -148,7 +135,7 @@ int wmain(int argc, wchar_t** argv) {
 
   DebugLogger& logger = ProcessDebugLogger();
   Configure(options);
-  if (!logger.Start() || !WaitUntilRunning(logger)) {
+  if (!logger.Start() || !logger.WaitForRunning(5000)) {
     WriteStandardError(L"varrowmere-logger: the logger thread did not start\n");
     return 1;
   }
