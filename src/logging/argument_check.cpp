@@ -204,16 +204,13 @@ Examined TakeArgument(Kind kind, va_list* args) {
   return argument;
 }
 
-// Where a walk stopped: all conversions matched (valid), or the first failure.
-struct WalkResult {
-  bool valid = false;
-};
-
-WalkResult Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* examined) {
+// True when every conversion matched; false at the first failure, with the arguments
+// examined up to it in *examined.
+bool Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* examined) {
   const wchar_t* position = format;
   for (;;) {
     const wchar_t* percent = std::wcschr(position, L'%');
-    if (percent == nullptr) return {true};
+    if (percent == nullptr) return true;
     const wchar_t* at = percent + 1;
     while (*at == L' ' || *at == L'#' || *at == L'+' || *at == L'-') ++at;
     for (;;) {
@@ -221,7 +218,7 @@ WalkResult Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedL
       if (*at != L'*') break;
       const Examined star = TakeArgument(Kind::Int, &args);
       examined->Add(star);
-      if (star.failed) return {false};
+      if (star.failed) return false;
       ++at;
     }
     Prefix prefix = Prefix::None;
@@ -232,7 +229,7 @@ WalkResult Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedL
       prefix = Prefix::Long;
       ++at;
     } else if (*at == L'I') {
-      if (at[1] != L'6' || at[2] != L'4') return {false};
+      if (at[1] != L'6' || at[2] != L'4') return false;
       prefix = Prefix::Int64;
       at += 3;
     }
@@ -241,10 +238,10 @@ WalkResult Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedL
       continue;
     }
     Kind kind;
-    if (!Classify(*at, prefix, wideMeaning, &kind)) return {false};
+    if (!Classify(*at, prefix, wideMeaning, &kind)) return false;
     const Examined argument = TakeArgument(kind, &args);
     examined->Add(argument);
-    if (argument.failed) return {false};
+    if (argument.failed) return false;
     position = at;
   }
 }
@@ -329,6 +326,18 @@ void ReportUnreadableFormat(int level, const void* format, DWORD eventId, const 
   Report(level, shown.GetWide(), eventId, userText, ExaminedList());
 }
 
+// Walks a readable format over its own copy of the arguments; a failed walk is reported.
+bool WalkOrReport(int level, const wchar_t* format, va_list args, bool wideMeaning, DWORD eventId,
+                  const wchar_t* userText) {
+  ExaminedList examined;
+  va_list walkArgs;
+  va_copy(walkArgs, args);
+  const bool valid = Walk(format, walkArgs, wideMeaning, &examined);
+  va_end(walkArgs);
+  if (!valid) Report(level, format, eventId, userText, examined);
+  return valid;
+}
+
 }  // namespace
 
 bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eventId,
@@ -337,14 +346,7 @@ bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eve
     ReportUnreadableFormat(level, format, eventId, userText);
     return false;
   }
-  ExaminedList examined;
-  va_list walkArgs;
-  va_copy(walkArgs, args);
-  const WalkResult result = Walk(format, walkArgs, wideMeaning, &examined);
-  va_end(walkArgs);
-  if (result.valid) return true;
-  Report(level, format, eventId, userText, examined);
-  return false;
+  return WalkOrReport(level, format, args, wideMeaning, eventId, userText);
 }
 
 bool CheckLogArgumentsA(int level, const char* format, va_list args, DWORD eventId,
@@ -361,12 +363,5 @@ bool CheckLogArgumentsA(int level, const char* format, va_list args, DWORD event
     ReportUnreadableFormat(level, format, eventId, user);
     return false;
   }
-  ExaminedList examined;
-  va_list walkArgs;
-  va_copy(walkArgs, args);
-  const WalkResult result = Walk(wideFormat.GetWide(), walkArgs, false, &examined);
-  va_end(walkArgs);
-  if (result.valid) return true;
-  Report(level, wideFormat.GetWide(), eventId, user, examined);
-  return false;
+  return WalkOrReport(level, wideFormat.GetWide(), args, false, eventId, user);
 }
