@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine wine64
+  wine wine64 wine32:i386
   googletest
   util-linux
   "$@"
@@ -26,6 +26,10 @@ if ((${#missing[@]} > 0)); then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # 32-bit Wine comes from the i386 side of the archive.
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -22,8 +22,7 @@ TEST(FaultTranslationProcess, TheChildCatchesAFaultUnderItsGuard) {
 // A fault that no handler for StructuredException can take, or that would leave code
 // outside our program abandoned in the middle of its work, keeps the platform's ordinary
 // handling: the unhandled-exception path ends the process with the fault's code (Wine
-// reports it as the exit code, after the crash report of its automatic debugger, which
-// lands in the child's output), never std::terminate (exit code 3) and never a rescue.
+// reports it as the exit code), never std::terminate (exit code 3) and never a rescue.
 TEST(FaultTranslationProcess, FaultsNoGuardedHandlerTakesEndTheProcessWithTheFaultCode) {
   const struct {
     const wchar_t* mode;
