@@ -1,52 +1,43 @@
-// The console output: one line per record on standard output.
+#include "logging/console_output.h"
 
-#include <cstdio>
 #include <cwchar>
-#include <memory>
 
-#include "logging/debug_logger.h"
 #include "win32/text_output.h"
 
-void DebugLogger::ConsoleTarget::Refresh() {
+void ConsoleOutput::Refresh() {
   const HANDLE current = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  if (current == handle && known) return;
-  // Asking what kind of output a handle is costs a round trip to the system (under Wine a
-  // server call each), so it is asked once per standard output handle, not per line.
-  handle = current;
-  known = true;
-  isConsole = IsConsoleHandle(current);
-  codePage = ::GetConsoleOutputCP();
-  if (codePage == 0) codePage = ::GetACP();
+  if (current == handle_ && known_) return;
+  handle_ = current;
+  known_ = true;
+  isConsole_ = IsConsoleHandle(current);
+  // A pipe or file gets the console's output code page (the ANSI one without a console).
+  codePage_ = ::GetConsoleOutputCP();
+  if (codePage_ == 0) codePage_ = ::GetACP();
 }
 
-void DebugLogger::ConsoleTarget::Write(const wchar_t* line, int length) {
+void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCode, const wchar_t* message) {
   Refresh();
-  // A pipe or file gets the console's output code page (the ANSI code page without a
-  // console).
-  WriteTextToHandle(handle, isConsole, codePage, line, length);
-}
+  if (message == nullptr) message = L"";
 
-void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level,
-                               const wchar_t* message, DWORD eventId) {
-  if (!consoleLogEnabled_ || !LevelPasses(level, ConsoleLogLevel())) return;
+  constexpr std::size_t kHeadChars = 64;
+  const std::size_t messageLength = std::wcslen(message);
+  // Every character of the message may become two (a line feed gains its carriage
+  // return), and the line ends in two more.
+  const std::size_t capacity = kHeadChars + 2 * messageLength + 2;
+  if (line_.size() < capacity) line_.resize(capacity);
+  wchar_t* const line = line_.data();
 
-  wchar_t stackLine[1200];
-  std::unique_ptr<wchar_t[]> heapLine;
-  wchar_t* line = stackLine;
-  const std::size_t messageLength = message != nullptr ? std::wcslen(message) : 0;
-  const std::size_t capacity = messageLength + 64;
-  if (capacity > std::size(stackLine)) {
-    heapLine = std::make_unique<wchar_t[]>(capacity);
-    line = heapLine.get();
-  }
-  const int head = ::_snwprintf(line, 64, L"[%05lu] (%02d:%02d:%02d.%03d):{0x%04X} ",
-                                static_cast<unsigned long>(ShortEventCode(eventId, level)), time.wHour,
-                                time.wMinute, time.wSecond, time.wMilliseconds, static_cast<unsigned>(threadId));
+  const int head = ::_snwprintf(line, kHeadChars, L"[%05lu] (%02d:%02d:%02d.%03d):{0x%04X} ",
+                                static_cast<unsigned long>(eventCode), time.wHour, time.wMinute, time.wSecond,
+                                time.wMilliseconds, static_cast<unsigned>(threadId));
   std::size_t length = head > 0 ? static_cast<std::size_t>(head) : 0;
-  std::wmemcpy(line + length, message != nullptr ? message : L"", messageLength);
-  length += messageLength;
-  // Standard output is a text-mode stream on Windows: a line ends in CR LF.
+  // Standard output is a text-mode stream on Windows: it writes every line feed, the one
+  // ending the line and any inside the message, as CR LF.
+  for (const wchar_t* c = message; *c != L'\0'; ++c) {
+    if (*c == L'\n') line[length++] = L'\r';
+    line[length++] = *c;
+  }
   line[length++] = L'\r';
   line[length++] = L'\n';
-  console_.Write(line, static_cast<int>(length));
+  WriteTextToHandle(handle_, isConsole_, codePage_, line, static_cast<int>(length));
 }

@@ -128,10 +128,10 @@ void DebugLogger::Run() {
     }
     if (rereadSettings_) {
       const DWORD now = tickSource_();
-      // Compared as 64-bit signed from the two unsigned counts: a wrapped tick count
-      // reads as a huge negative interval and merely delays the next read.
-      if (static_cast<std::int64_t>(now) - static_cast<std::int64_t>(lastSettingsRead) >
-          kSettingsIntervalMs) {
+      // The unsigned 32-bit difference is the time passed even across the wrap of the
+      // tick count (every 49.7 days); a signed comparison of the two counts would stop
+      // the reads for a whole wrap period.
+      if (static_cast<DWORD>(now - lastSettingsRead) > static_cast<DWORD>(kSettingsIntervalMs)) {
         lastSettingsRead = now;
         ReadSettings();
       }
@@ -170,3 +170,21 @@ void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* 
   WriteEventLog(time, self, level, message, 0);
   WriteConsole(time, self, level, message, 0);
 }
+
+void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                               DWORD eventId) {
+  if (!consoleLogEnabled_ || !LevelPasses(level, ConsoleLogLevel())) return;
+  console_.Write(time, threadId, ShortEventCode(eventId, level), message);
+}
+
+void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,
+                                const wchar_t* message, DWORD eventId) {
+  if (!eventLogEnabled_ || !LevelPasses(level, EventLogLevel())) return;
+  eventLog_.Write(level, message, eventId);
+}
+
+void DebugLogger::OpenEventLog() {
+  if (eventLogEnabled_) eventLog_.Open(applicationName_, messageModuleName_);
+}
+
+LONG DebugLogger::CloseEventLog() { return eventLog_.Close(); }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/console_output.h"
+#include "logging/event_log_output.h"
 #include "logging/log_levels.h"
 #include "logging/log_queue.h"
 #include "logging/log_record.h"
@@ -168,9 +170,10 @@ class DebugLogger : public Thread {
   bool ReportOnOpen() const noexcept { return reportOnOpen_; }
   LogQueue& Queue() noexcept { return queue_; }
   ReportEnvironment& Report() noexcept { return report_; }
-  HANDLE EventSource() const noexcept { return eventSource_.get(); }
+  HANDLE EventSource() const noexcept { return eventLog_.Source(); }
 
-  // ---- Outputs: logger thread only. Each applies its own switch and threshold. ----
+  // ---- Outputs: logger thread only. Each applies its own switch and threshold, then
+  // hands the record to the output object that owns that output's state. ----
 
   void WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
                     DWORD eventId);
@@ -191,7 +194,6 @@ class DebugLogger : public Thread {
   void WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message);
   void OpenOutputs();
   void CloseOutputs();
-  void RegisterEventSourceKey();
 
   // 1. Records are accepted (set once the outputs are open, cleared at a stop request).
   std::atomic<bool> running_{false};
@@ -200,8 +202,9 @@ class DebugLogger : public Thread {
   // 4, 5. Owner-set: comma-separated collectors and the facility of syslog lines.
   std::string syslogServerList_;
   int syslogFacility_ = 0;
-  // 9. The registered event source, none while the event log output is closed.
-  UniqueEventSource eventSource_;
+  // The outputs, each owning its own state; used by the logger thread only.
+  EventLogOutput eventLog_;
+  ConsoleOutput console_;
   // 11-16. Thresholds (0-15) and the highest of them, which the intake compares against.
   int defaultDebugLevel_ = 3;
   std::atomic<int> debugLogLevel_{3};
@@ -243,17 +246,6 @@ class DebugLogger : public Thread {
   bool reportOnOpen_ = true;
   // 52.
   ReportEnvironment report_;
-
-  // Standard output as the console output last saw it. Logger thread only.
-  struct ConsoleTarget {
-    void Refresh();
-    void Write(const wchar_t* line, int length);
-    HANDLE handle = nullptr;
-    bool known = false;
-    bool isConsole = false;
-    UINT codePage = 0;
-  };
-  ConsoleTarget console_;
 
   TickSource tickSource_ = &::GetTickCount;
   RecordHook recordHook_ = nullptr;

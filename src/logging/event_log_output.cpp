@@ -1,9 +1,6 @@
-// The Windows event log output: one event per record under an event source named after
-// the application.
+#include "logging/event_log_output.h"
 
-#include <string>
-
-#include "logging/debug_logger.h"
+#include "logging/log_levels.h"
 #include "registry/registry.h"
 
 namespace {
@@ -26,13 +23,13 @@ WORD EventType(int level) {
 
 }  // namespace
 
-void DebugLogger::RegisterEventSourceKey() {
-  const std::wstring keyPath = (kEventSourceKeyPrefix + applicationName_).substr(0, kMaxKeyPathChars);
+void EventLogOutput::RegisterSourceKey(const std::wstring& applicationName,
+                                       const std::wstring& messageModuleName) {
+  const std::wstring keyPath = (kEventSourceKeyPrefix + applicationName).substr(0, kMaxKeyPathChars);
   Registry key(HKEY_LOCAL_MACHINE, "", false);
   if (!key.Create(keyPath.c_str())) return;
 
-  // The message module's file when it is loaded, else this program's own file.
-  const HMODULE module = messageModuleName_.empty() ? nullptr : ::GetModuleHandleW(messageModuleName_.c_str());
+  const HMODULE module = messageModuleName.empty() ? nullptr : ::GetModuleHandleW(messageModuleName.c_str());
   wchar_t path[MAX_PATH] = {};
   if (::GetModuleFileNameW(module, path, MAX_PATH - 1) != 0) {
     key.WriteDword(L"TypesSupported", kErrorWarningInformation);
@@ -41,29 +38,27 @@ void DebugLogger::RegisterEventSourceKey() {
   key.Close();
 }
 
-void DebugLogger::OpenEventLog() {
-  if (!eventLogEnabled_ || eventSource_ || applicationName_.empty()) return;
+void EventLogOutput::Open(const std::wstring& applicationName, const std::wstring& messageModuleName) {
+  if (source_ || applicationName.empty()) return;
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof(version);
   if (!::GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
   // The registry entries are a courtesy to the event viewer: without them (no
   // administrative rights) events are still reported.
-  RegisterEventSourceKey();
-  eventSource_.reset(::RegisterEventSourceW(nullptr, applicationName_.c_str()));
+  RegisterSourceKey(applicationName, messageModuleName);
+  source_.reset(::RegisterEventSourceW(nullptr, applicationName.c_str()));
 }
 
-LONG DebugLogger::CloseEventLog() {
-  if (!eventSource_) return 0;
-  const LONG result = ::DeregisterEventSource(eventSource_.release());
-  return result;
+LONG EventLogOutput::Close() {
+  if (!source_) return 0;
+  return ::DeregisterEventSource(source_.release());
 }
 
-void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,
-                                const wchar_t* message, DWORD eventId) {
-  if (!eventLogEnabled_ || !LevelPasses(level, EventLogLevel()) || !eventSource_) return;
+void EventLogOutput::Write(int level, const wchar_t* message, DWORD eventId) {
+  if (!source_) return;
   const WORD type = EventType(level);
   if (type == 0) return;
   const wchar_t* strings[] = {message != nullptr ? message : L""};
-  ::ReportEventW(eventSource_.get(), type, 0, eventId != 0 ? eventId : DefaultEventId(level), nullptr, 1, 0,
+  ::ReportEventW(source_.get(), type, 0, eventId != 0 ? eventId : DefaultEventId(level), nullptr, 1, 0,
                  strings, nullptr);
 }

@@ -227,26 +227,31 @@ bool WaitFor(bool (*condition)(const DebugLogger&), const DebugLogger& logger, i
 }
 
 TEST_F(SettingsKey, SettingsAreReReadOnlyAfterMoreThanThirtySeconds) {
-  g_ticks = 1000;
-  DebugLogger logger;
-  logger.SetEventLogEnabled(false);
-  logger.SetTickSource(&TestTicks);
-  Configure(&logger);
-  StoreDword(L"ConsoleLogLevel", 7);
-  ASSERT_TRUE(logger.Start());
-  ASSERT_TRUE(WaitForRunning(logger));
+  // The same intervals from an ordinary start and from just before the tick count wraps
+  // (every 49.7 days): the time passed is the unsigned difference of the two counts.
+  for (const DWORD start : {DWORD{1000}, DWORD{0xFFFFFFFF - 5}}) {
+    SCOPED_TRACE(start);
+    g_ticks = start;
+    DebugLogger logger;
+    logger.SetEventLogEnabled(false);
+    logger.SetTickSource(&TestTicks);
+    Configure(&logger);
+    StoreDword(L"ConsoleLogLevel", 7);
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
 
-  g_ticks = 1000 + 30000;  // exactly the interval: not yet
-  ::Sleep(3 * DebugLogger::kCycleMs);
-  EXPECT_EQ(logger.ConsoleLogLevel(), 3);
+    g_ticks = start + 30000;  // exactly the interval: not yet
+    ::Sleep(3 * DebugLogger::kCycleMs);
+    EXPECT_EQ(logger.ConsoleLogLevel(), 3);
 
-  g_ticks = 1000 + 30001;
-  EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 7; }, logger));
+    g_ticks = start + 30001;
+    EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 7; }, logger));
 
-  StoreDword(L"ConsoleLogLevel", 8);  // the interval starts again from the last read
-  g_ticks = 1000 + 30001 + 30001;
-  EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 8; }, logger));
-  logger.Stop();
+    StoreDword(L"ConsoleLogLevel", 8);  // the interval starts again from the last read
+    g_ticks = start + 30001 + 30001;
+    EXPECT_TRUE(WaitFor([](const DebugLogger& l) { return l.ConsoleLogLevel() == 8; }, logger));
+    logger.Stop();
+  }
 }
 
 TEST_F(SettingsKey, EventLogSwitchClosesAndReopensTheEventSource) {
@@ -371,6 +376,7 @@ TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
   logger_.WriteConsole(time, 0x1A4, 1, L"any level", 0x6FFF7531);
   logger_.WriteConsole(time, 0x12345, 4, L"debug", 0);
   logger_.WriteConsole(time, 0x1A4, 5, L"always", 0);
+  logger_.WriteConsole(time, 0x1A4, 3, L"two\nlines", 0);
   logger_.WriteConsole(time, 0x1A4, 6, L"above the threshold", 0);
   logger_.SetConsoleLogEnabled(false);
   logger_.WriteConsole(time, 0x1A4, 1, L"console off", 0);
@@ -378,7 +384,9 @@ TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
             "[30000] (14:05:09.007):{0x01A4} plain message\r\n"
             "[30001] (14:05:09.007):{0x01A4} any level\r\n"
             "[40000] (14:05:09.007):{0x12345} debug\r\n"
-            "[50000] (14:05:09.007):{0x01A4} always\r\n");
+            "[50000] (14:05:09.007):{0x01A4} always\r\n"
+            // A text-mode stream writes a line feed inside the message as CR LF too.
+            "[30000] (14:05:09.007):{0x01A4} two\r\nlines\r\n");
 }
 
 TEST_F(ConsoleLogger, TextOutsideAsciiKeepsItsRestThroughAPipe) {
