@@ -64,8 +64,12 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   record->userText.Assign(userText);
   record->message.Assign(message);
   record->message.StripWhitespace(zul::ZULString::STRIP_TRAILING);
+  // The logger thread never waits for room: only it drains the queue, and its own
+  // messages (the report lines of a new file, thread registrations) come from inside a
+  // drain cycle.
+  const bool ownThread = ::GetCurrentThreadId() == Thread::threadId();
   try {
-    queue_.Push(std::move(record));
+    queue_.Push(std::move(record), ownThread ? nullptr : &running_);
   } catch (const std::exception&) {
     // The queue could not grow: this record is lost, the caller goes on.
   }

@@ -149,6 +149,8 @@ class DebugLogger : public Thread {
   void SetSyslogServerList(const std::string& servers) { syslogServerList_ = servers; }
   void SetSyslogFacility(int facility) noexcept { syslogFacility_ = facility; }
   void SetQueueLimit(int limit) noexcept { queueLimit_ = limit; }
+  // The bound on the bytes queued records hold (0: none); callers wait at it.
+  void SetQueueByteLimit(std::size_t bytes) noexcept { queue_.SetByteLimit(bytes); }
   void SetMaxFileSize(int bytes) noexcept { maxFileSize_ = bytes; }
   void SetRedirectSink(LogRedirectSink* sink) noexcept { redirectSink_ = sink; }
   void SetFileOpenedListener(DebugFileOpenedListener* listener) noexcept { fileOpenedListener_ = listener; }

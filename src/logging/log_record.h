@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "text/zul_string.h"
 
 // One logged record. Created on the caller's thread, owned by the queue while it waits
@@ -19,4 +21,12 @@ struct LogRecord {
   zul::ZULString userText;
   zul::ZULString message;  // formatted, trailing white space removed
   SYSTEMTIME time;
+
+  // What the record holds in memory while it is queued: the record and its two texts.
+  // Fixed once the texts are assigned, so the queue counts the same bytes in and out.
+  std::size_t QueuedBytes() const noexcept {
+    return sizeof(LogRecord) +
+           (static_cast<std::size_t>(userText.GetLength()) + static_cast<std::size_t>(message.GetLength()) + 2) *
+               sizeof(wchar_t);
+  }
 };

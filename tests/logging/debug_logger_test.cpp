@@ -5,6 +5,7 @@
 #include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/logger_fixture.h"
@@ -471,4 +472,51 @@ TEST_F(ConsoleLogger, ProcessorFaultCostsOnlyTheRecordBeingHandled) {
   EXPECT_EQ(Code(lines[1]), "[10000]");
 }
 
+// ---- The byte bound of the queue ----
+
+std::atomic<bool> g_outputStalled{false};
+std::atomic<int> g_recordsHandled{0};
+void StallWhileAsked(const LogRecord&) {
+  while (g_outputStalled.load()) ::Sleep(1);
+  ++g_recordsHandled;
+}
+
+// An output that stops taking records makes callers wait at the byte bound; none of their
+// records is lost, and the queue never holds more than the bound.
+TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
+  constexpr int kRecords = 400;
+  const std::wstring text(100, L'x');
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  g_outputStalled = true;
+  g_recordsHandled = 0;
+  logger.SetRecordHook(&StallWhileAsked);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+  logger.AddRecord(3, 0, 0, text.c_str(), nullptr);  // the record the stalled output holds
+  while (logger.Queue().Length() != 0) ::Sleep(1);
+  // Room for ten records.
+  const std::size_t bound = 10 * (sizeof(LogRecord) + (text.size() + 2) * sizeof(wchar_t));
+  logger.SetQueueByteLimit(bound);
+
+  std::atomic<int> logged{0};
+  std::thread producer([&] {
+    for (int i = 0; i < kRecords; ++i) {
+      logger.AddRecord(3, 0, 0, text.c_str(), nullptr);
+      ++logged;
+    }
+  });
+  for (int i = 0; i < 2000 && logger.Queue().Bytes() + bound / 10 <= bound; ++i) ::Sleep(1);
+  ::Sleep(50);
+  EXPECT_LE(logger.Queue().Bytes(), bound);
+  EXPECT_LT(logged.load(), 20) << "the caller went on past the bound";
+
+  g_outputStalled = false;
+  producer.join();
+  logger.Stop();
+  EXPECT_EQ(g_recordsHandled.load(), kRecords + 1);
+  EXPECT_EQ(logger.Queue().Bytes(), 0u);
+}
+
 }  // namespace
+
