@@ -12,6 +12,7 @@
 #include "logging/thread_names.h"
 #include "perf/perf_publisher.h"
 #include "perf/perf_table.h"
+#include "text/charset_registry.h"
 #include "text/code_page.h"
 #include "threading/shared_instance.h"
 
@@ -33,7 +34,8 @@ const bool AnsiCodePageIs1252 = ::GetACP() == 1252;
 
 namespace {
 
-// 4. (to come) The charset registry.
+// 4. MIME charset names and their code pages, from the registry.
+CharsetRegistry g_charsetRegistry;
 
 // 5. The first shared-instance guard. Destroyed after the shared lock (9), so it is the
 //    guard that brings the count to 0 and tears the shared instance down without the lock.
@@ -65,3 +67,4 @@ SharedInstanceGuard g_thirdSharedInstanceGuard;
 
 PerfPublisher& ProcessPerfPublisher() { return g_perfPublisher; }
 ThreadNameRegistry& ProcessThreadNames() { return g_threadNames; }
+CharsetRegistry& ProcessCharsetRegistry() { return g_charsetRegistry; }
