@@ -8,6 +8,7 @@
 #include "app/process_objects.h"
 
 #include "diagnostics/new_handler.h"
+#include "diagnostics/symbol_engine.h"
 #include "logging/debug_logger.h"
 #include "logging/thread_names.h"
 #include "perf/perf_publisher.h"
@@ -58,7 +59,10 @@ SharedInstanceGuard g_secondSharedInstanceGuard;
 // 9. The lock the shared-instance guards share.
 SharedInstanceLock g_sharedInstanceLock;
 
-// 10. (to come) The symbol engine.
+// 10. The symbol engine: the debugging-symbol search path, shown on the debugger output.
+//     Built after the logger, so its warnings reach the logging calls (which drop them
+//     while the logger does not run).
+SymbolEngine g_symbolEngine;
 
 // 11. The third shared-instance guard.
 SharedInstanceGuard g_thirdSharedInstanceGuard;
@@ -68,3 +72,4 @@ SharedInstanceGuard g_thirdSharedInstanceGuard;
 PerfPublisher& ProcessPerfPublisher() { return g_perfPublisher; }
 ThreadNameRegistry& ProcessThreadNames() { return g_threadNames; }
 CharsetRegistry& ProcessCharsetRegistry() { return g_charsetRegistry; }
+SymbolEngine& ProcessSymbolEngine() { return g_symbolEngine; }

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <cwchar>
 #include <thread>
 
 #include "win32/unique_resource.h"
@@ -37,9 +38,32 @@ void Drain(HANDLE from, std::string* into) {
   while (::ReadFile(from, chunk, sizeof(chunk), &got, nullptr) && got > 0) into->append(chunk, got);
 }
 
+bool SameVariable(const std::wstring& entry, const std::wstring& name) {
+  if (entry.size() <= name.size() || entry[name.size()] != L'=') return false;
+  return ::CompareStringOrdinal(entry.c_str(), static_cast<int>(name.size()), name.c_str(),
+                                static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
-ChildResult RunChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs) {
+std::wstring ChildEnvironmentBlock(const ChildSetup& setup) {
+  if (setup.environment.empty()) return {};
+  std::vector<std::wstring> entries;
+  wchar_t* inherited = ::GetEnvironmentStringsW();
+  for (const wchar_t* entry = inherited; *entry != L'\0'; entry += std::wcslen(entry) + 1) entries.emplace_back(entry);
+  ::FreeEnvironmentStringsW(inherited);
+
+  for (const auto& [name, value] : setup.environment) {
+    std::erase_if(entries, [&name](const std::wstring& entry) { return SameVariable(entry, name); });
+    if (value) entries.push_back(name + L"=" + *value);
+  }
+  std::wstring block;
+  for (const std::wstring& entry : entries) block += entry + L'\0';
+  return block + L'\0';
+}
+
+ChildResult RunChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs,
+                     const ChildSetup& setup) {
   ChildResult result;
   Pipe in = MakePipe(true);
   Pipe out = MakePipe(false);
@@ -53,8 +77,11 @@ ChildResult RunChild(const std::wstring& commandLine, const std::string& input, 
   startup.hStdError = err.write.get();
   PROCESS_INFORMATION process{};
   std::wstring mutableLine = commandLine;
-  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+  std::wstring environment = ChildEnvironmentBlock(setup);
+  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : environment.data(),
+                        setup.currentDirectory.empty() ? nullptr : setup.currentDirectory.c_str(), &startup,
+                        &process)) {
     return result;
   }
   result.started = true;

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Path of a program built beside the running test program.
 std::wstring ProgramBesideMe(const wchar_t* fileName);
@@ -15,7 +18,20 @@ struct ChildResult {
   std::string err;         // standard error
 };
 
+// Where a child runs, when not as this process does: its current directory, and changes
+// to the environment it inherits (a variable with its new value, or with none to remove
+// it).
+struct ChildSetup {
+  using Environment = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
+  std::wstring currentDirectory;
+  Environment environment;
+};
+
+// This process's environment with the setup's changes, as a block for CreateProcessW
+// (CREATE_UNICODE_ENVIRONMENT). Empty when the setup changes nothing.
+std::wstring ChildEnvironmentBlock(const ChildSetup& setup);
+
 // Runs a command line as a second process with its standard streams on pipes, feeds it
 // the given input, and collects its output until it exits or the time limit runs out.
 ChildResult RunChild(const std::wstring& commandLine, const std::string& input = {},
-                     DWORD timeoutMs = 60000);
+                     DWORD timeoutMs = 60000, const ChildSetup& setup = {});
