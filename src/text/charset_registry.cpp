@@ -10,10 +10,10 @@ using AliasMap = std::map<std::wstring, std::wstring, CharsetRegistry::CaseInsen
 
 constexpr DWORD kAliasTargetChars = 256;
 
-// Gives each alias whose target is known the target's code page. A pass sees the
-// aliases resolved earlier in the same pass, so a chain resolves in as many passes as it
-// has links out of alphabetical order; a pass that resolves nothing ends the work, and
-// whatever is left (a cycle, a missing target) is dropped.
+// Gives each alias whose target is known the target's code page, in passes: an alias of
+// an alias resolves in the pass after its target did (or in the same one, when the
+// target came first). A pass that resolves nothing ends the work, and whatever is left
+// (a cycle, a missing target) is dropped.
 void ResolveAliases(AliasMap* aliases, CharsetRegistry::Table* table) {
   bool resolvedAny = true;
   while (!aliases->empty() && resolvedAny) {

@@ -76,7 +76,8 @@ void Watch(int number, const char* name, ProcessObjectEvent event) {
   char line[256] = {};
   std::snprintf(line, sizeof(line), "%s %d %s: %s | guards=%d lock=%s\n",
                 event == ProcessObjectEvent::Built ? "built" : "down", number, name, evidence,
-                static_cast<int>(SharedInstanceGuard::GuardCount()), YesNo(SharedInstanceGuard::SharedLock() != nullptr));
+                static_cast<int>(SharedInstanceGuard::GuardCount()),
+                YesNo(SharedInstanceGuard::SharedLock() != nullptr));
   Report(line);
 }
 

@@ -54,7 +54,9 @@ std::vector<std::string> ConsoleWarnings(const std::vector<std::string>& lines) 
   std::vector<std::string> warnings;
   for (const std::string& line : lines) {
     const std::size_t text = line.find("} ");
-    if (line.rfind("[", 0) == 0 && text != std::string::npos) warnings.push_back(line.substr(1, 5) + " " + line.substr(text + 2));
+    if (line.rfind("[", 0) == 0 && text != std::string::npos) {
+      warnings.push_back(line.substr(1, 5) + " " + line.substr(text + 2));
+    }
   }
   return warnings;
 }
@@ -121,7 +123,8 @@ TEST_F(SymbolPathRun, ThePathFollowsItsSourcesAndWarnsForEachThatFails) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ChildSetup setup{svc_.wstring(), c.environment};
-    const ChildResult run = RunChild(L"\"" + (svc_ / "bin" / "tool.exe").wstring() + L"\"" + c.argument, {}, 60000, setup);
+    const std::wstring tool = L"\"" + (svc_ / "bin" / "tool.exe").wstring() + L"\"";
+    const ChildResult run = RunChild(tool + c.argument, {}, 60000, setup);
     ASSERT_TRUE(run.finished);
     ASSERT_EQ(run.exitCode, 0u) << run.out << run.err;
     const std::vector<std::string> lines = CrLfLines(run.out);

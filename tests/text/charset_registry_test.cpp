@@ -35,8 +35,9 @@ class CharsetRegistryTest : public ScratchKeyTest {
                 ERROR_SUCCESS);
       const UniqueRegistryKey owner(key);
       if (subKey.internetEncoding) {
-        ::RegSetValueExW(key, L"InternetEncoding", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*subKey.internetEncoding),
-                         sizeof(DWORD));
+        const DWORD codePage = *subKey.internetEncoding;
+        ::RegSetValueExW(key, L"InternetEncoding", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&codePage),
+                         sizeof(codePage));
       }
       if (subKey.aliasFor != nullptr) {
         ::RegSetValueExW(key, L"AliasForCharset", 0, REG_SZ, reinterpret_cast<const BYTE*>(subKey.aliasFor),
@@ -62,7 +63,8 @@ TEST_F(CharsetRegistryTest, AliasesTakeTheCodePageOfTheCharsetTheyName) {
        {{L"A", 1252}, {L"B", 1252}, {L"C", 1252}}},
       {"a cycle is dropped", {{L"P", {}, L"Q"}, {L"Q", {}, L"P"}, {L"X", 65001}}, {{L"X", 65001}}},
       {"an alias of a missing name is dropped", {{L"latin9", {}, L"iso-8859-15"}}, {}},
-      {"a target in other letter case", {{L"UTF-8", 65001}, {L"utf8", {}, L"utf-8"}}, {{L"UTF-8", 65001}, {L"utf8", 65001}}},
+      {"a target in other letter case", {{L"UTF-8", 65001}, {L"utf8", {}, L"utf-8"}},
+       {{L"UTF-8", 65001}, {L"utf8", 65001}}},
       {"with both values the code page wins", {{L"W", 28591, L"X"}, {L"X", 1252}}, {{L"W", 28591}, {L"X", 1252}}},
       {"a sub-key with neither is left out", {{L"empty", {}}, {L"X", 1252}}, {{L"X", 1252}}},
   };
