@@ -92,12 +92,15 @@ void DebugLogger::LogErrno(const wchar_t* format, ...) {
 }
 
 void DebugLogger::OpenOutputs() {
-  // Syslog and the debug log file open here too, before the event log and after it
-  // respectively, once those outputs are part of the logger.
+  // The debug log file opens here too, after the event log, once it is part of the logger.
+  OpenSyslog();
   OpenEventLog();
 }
 
-void DebugLogger::CloseOutputs() { CloseEventLog(); }
+void DebugLogger::CloseOutputs() {
+  CloseEventLog();
+  CloseSyslog();
+}
 
 void DebugLogger::Run() {
   // The translator turns a processor fault while one record is handled into an
@@ -110,6 +113,7 @@ void DebugLogger::Run() {
   DWORD lastSettingsRead = tickSource_();
 
   for (;;) {
+    ConnectSyslogTargets();
     const bool stopRequested = stopEvent().Wait(kCycleMs) == 1;
 
     // A drain empties the queue, records added while it runs included.
@@ -167,12 +171,15 @@ void DebugLogger::HandleRecord(const LogRecord& record) {
   }
   WriteEventLog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
   WriteConsole(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
+  WriteSyslog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
+              record.userText.GetWide());
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {
   const DWORD self = ::GetCurrentThreadId();
   WriteEventLog(time, self, level, message, 0);
   WriteConsole(time, self, level, message, 0);
+  WriteSyslog(time, self, level, message, 0, nullptr);
 }
 
 void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
@@ -192,3 +199,20 @@ void DebugLogger::OpenEventLog() {
 }
 
 LONG DebugLogger::CloseEventLog() { return eventLog_.Close(); }
+
+// ---- Syslog ----
+
+void DebugLogger::OpenSyslog() {
+  if (sysLogEnabled_) syslog_.Open(syslogServerList_);
+}
+
+void DebugLogger::ConnectSyslogTargets() { syslog_.Connect(blockingSyslog_); }
+
+void DebugLogger::WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                              DWORD eventId, const wchar_t* userText) {
+  if (!sysLogEnabled_ || !LevelPasses(level, SysLogLevel())) return;
+  syslog_.Write({addSyslogHeader_, syslogFacility_, applicationName_.c_str()},
+                {time, threadId, level, message, eventId, userText});
+}
+
+void DebugLogger::CloseSyslog() { syslog_.Close(); }

@@ -11,6 +11,7 @@
 #include "logging/log_levels.h"
 #include "logging/log_queue.h"
 #include "logging/log_record.h"
+#include "logging/syslog_output.h"
 #include "report/report_environment.h"
 #include "text/zul_string.h"
 #include "threading/thread.h"
@@ -139,6 +140,8 @@ class DebugLogger : public Thread {
   void SetDebugLogEnabled(bool on) noexcept { debugLogEnabled_ = on; }
   void SetSysLogEnabled(bool on) noexcept { sysLogEnabled_ = on; }
   void SetEventLogEnabled(bool on) noexcept { eventLogEnabled_ = on; }
+  void SetBlockingSyslog(bool on) noexcept { blockingSyslog_ = on; }
+  void SetAddSyslogHeader(bool on) noexcept { addSyslogHeader_ = on; }
   // Where the settings live: a key path below HKLM, or below HKCU with currentUser.
   // An empty path means the registry is never read.
   void SetSettingsKey(const std::wstring& path, bool currentUser);
@@ -184,6 +187,15 @@ class DebugLogger : public Thread {
   void OpenEventLog();
   LONG CloseEventLog();
 
+  // Syslog: the state lives in SyslogOutput; these apply the logger's switch, threshold
+  // and line settings around it.
+  void OpenSyslog();
+  void ConnectSyslogTargets();
+  void WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
+                   const wchar_t* userText);
+  void CloseSyslog();
+  const SyslogOutput& Syslog() const noexcept { return syslog_; }
+
  protected:
   void Run() override;
 
@@ -207,6 +219,7 @@ class DebugLogger : public Thread {
   // The outputs, each owning its own state; used by the logger thread only.
   EventLogOutput eventLog_;
   ConsoleOutput console_;
+  SyslogOutput syslog_;
   // 11-16. Thresholds (0-15) and the highest of them, which the intake compares against.
   int defaultDebugLevel_ = 3;
   std::atomic<int> debugLogLevel_{3};

@@ -51,9 +51,17 @@ void DebugLogger::ReadSettings() {
   blockingSyslog_ = ReadSwitch(key, L"BlockingSyslog", true);
   addSyslogHeader_ = ReadSwitch(key, L"AddSyslogHeader", true);
 
-  // The output switches open or close their output when they change. Syslog and the
-  // debug log file get their open and close here as those outputs join the logger.
-  sysLogEnabled_ = ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty());
+  // The output switches open or close their output when they change. The debug log file
+  // gets its open and close here as that output joins the logger.
+  const bool sysLogWanted = ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty());
+  if (sysLogWanted != sysLogEnabled_) {
+    sysLogEnabled_ = sysLogWanted;
+    if (sysLogWanted) {
+      OpenSyslog();
+    } else {
+      CloseSyslog();
+    }
+  }
   debugLogEnabled_ = ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty());
   const bool eventLogWanted = ReadSwitch(key, L"EventLogEnabled", true);
   if (eventLogWanted != eventLogEnabled_) {

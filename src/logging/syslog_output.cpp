@@ -1,0 +1,281 @@
+// The syslog output: one line per record to each collector of the server list.
+
+#include "logging/syslog_output.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+
+#include "logging/log_levels.h"
+#include "logging/logging_calls.h"
+#include "text/code_page.h"
+
+namespace {
+
+constexpr std::size_t kMaxServerListBytes = 2047;
+constexpr int kHostNameBytes = 128;
+constexpr int kReportedHostChars = 256;
+constexpr int kTimeStampChars = 40;
+// Room for the line in any ANSI code page, UTF-8 included (three bytes per UTF-16 unit).
+constexpr int kNarrowLineBytes = 3 * SyslogOutput::kLineBufferChars;
+
+// The escape rsyslog itself writes for control characters: a record is one line on the
+// wire, so a message cannot end its own line early and forge a second one.
+wchar_t* EscapeLineBreaks(const wchar_t* text, wchar_t (&escaped)[SyslogOutput::kLineBufferChars]) {
+  if (text == nullptr) return nullptr;
+  std::size_t length = 0;
+  const std::size_t room = SyslogOutput::kLineBufferChars - 1;
+  for (; *text != L'\0' && length < room; ++text) {
+    const wchar_t* replacement = *text == L'\r' ? L"#015" : (*text == L'\n' ? L"#012" : nullptr);
+    if (replacement == nullptr) {
+      escaped[length++] = *text;
+      continue;
+    }
+    for (; *replacement != L'\0' && length < room; ++replacement) escaped[length++] = *replacement;
+  }
+  escaped[length] = L'\0';
+  return escaped;
+}
+
+// Host text "a.b.c.d" or a name: the address of a dotted form, else the first address
+// the name resolves to, asked afresh each time so a collector that moved is found.
+bool Resolve(SyslogTarget& target) {
+  const unsigned long dotted = ::inet_addr(target.host.c_str());
+  if (dotted != INADDR_NONE) {
+    target.address.sin_addr.s_addr = dotted;
+    return true;
+  }
+  const hostent* entry = ::gethostbyname(target.host.c_str());
+  if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) return false;
+  std::memcpy(&target.address.sin_addr, entry->h_addr_list[0], sizeof(target.address.sin_addr));
+  return true;
+}
+
+// The four bytes of the address in network order, for the connection messages.
+struct AddressBytes {
+  explicit AddressBytes(const sockaddr_in& address) {
+    std::memcpy(bytes, &address.sin_addr, sizeof(bytes));
+  }
+  int operator[](int i) const { return bytes[i]; }
+  unsigned char bytes[4];
+};
+
+SyslogTarget TargetOf(const std::string& entry) {
+  SyslogTarget target;
+  target.address.sin_family = AF_INET;
+  long port = SyslogOutput::kDefaultPort;
+  const std::size_t colon = entry.find(':');
+  if (colon != std::string::npos) {
+    const char* digits = entry.c_str() + colon + 1;
+    char* rest = nullptr;
+    port = std::strtol(digits, &rest, 10);
+    if (::_stricmp(rest, "/tcp") == 0) {
+      target.socketType = SOCK_STREAM;
+      target.protocol = IPPROTO_TCP;
+    }
+  }
+  target.address.sin_port = ::htons(static_cast<u_short>(port & 0xFFFF));
+  target.host = entry.substr(0, colon);
+  return target;
+}
+
+}  // namespace
+
+std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
+  const std::string list = serverList.substr(0, kMaxServerListBytes);
+  std::vector<SyslogTarget> targets;
+  // A trailing comma ends the list; a leading or doubled one gives a target with an empty
+  // host, which never resolves.
+  for (std::size_t start = 0; start < list.size();) {
+    const std::size_t comma = list.find(',', start);
+    const std::size_t end = comma == std::string::npos ? list.size() : comma;
+    targets.push_back(TargetOf(list.substr(start, end - start)));
+    start = comma == std::string::npos ? list.size() : comma + 1;
+  }
+  return targets;
+}
+
+void SyslogOutput::Open(const std::string& serverList) {
+  if (started_ || serverList.empty()) return;
+  targets_.clear();
+  socketLibrary_.emplace();
+  if (!socketLibrary_->started()) {
+    socketLibrary_.reset();
+    return;
+  }
+
+  char host[kHostNameBytes] = {};
+  wchar_t wideHost[kHostNameBytes] = {};
+  if (::gethostname(host, kHostNameBytes - 1) == 0 &&
+      NarrowToWideInto(wideHost, host, kHostNameBytes, GetConversionCodePage()) != nullptr) {
+    hostName_ = wideHost;
+  } else {
+    hostName_ = L"LocalHost";
+  }
+  targets_ = ParseServerList(serverList);
+  started_ = true;
+}
+
+void SyslogOutput::ReportConnectError(SyslogTarget& target, int error) {
+  // Reported once for each run of the same error, so a collector whose name does not
+  // resolve does not fill the log every cycle.
+  if (error == target.lastError) return;
+  target.lastError = error;
+  wchar_t host[kReportedHostChars];
+  if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) != nullptr) {
+    LogMessage(kLogDebug, L"[DIAG] EVENT=Error_connecting_to_Syslog, ERROR=%d, EVENTMSG=\"Error connecting to %s\"",
+               error, host);
+  }
+}
+
+void SyslogOutput::Connect(bool blocking) {
+  // A closed output has no socket library to connect with; it starts afresh at Open.
+  if (!started_) return;
+  for (SyslogTarget& target : targets_) {
+    if (!target.socket) {
+      if (!Resolve(target)) {
+        ReportConnectError(target, ::WSAGetLastError());
+        continue;
+      }
+      target.socket.reset(::socket(AF_INET, target.socketType, target.protocol));
+      if (!target.socket) {
+        ReportConnectError(target, ::WSAGetLastError());
+        continue;
+      }
+    }
+    if (target.state == SyslogTarget::kConnected) continue;
+
+    const AddressBytes address(target.address);
+    if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address),
+                  sizeof(target.address)) == 0) {
+      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
+                 address[1], address[2], address[3]);
+      target.lastError = 0;
+      target.state = SyslogTarget::kConnected;
+      if (!blocking) {
+        u_long nonBlocking = 1;
+        ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
+      }
+      continue;
+    }
+    const int error = ::WSAGetLastError();
+    // Only the first failure after the list was parsed is told; a collector that stays
+    // down is retried every cycle in silence.
+    if (target.state == SyslogTarget::kNeverConnected) {
+      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
+                 error, address[0], address[1], address[2], address[3]);
+    }
+    target.lastError = error;
+    target.socket.reset();
+    target.state = SyslogTarget::kDisconnected;
+  }
+}
+
+int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
+                             wchar_t (&line)[kLineBufferChars]) {
+  const int priority = (style.facility * 8) | (record.level + 2);
+  const unsigned long eventCode = ShortEventCode(record.eventId, record.level);
+  const unsigned thread = static_cast<unsigned>(record.threadId);
+
+  wchar_t message[kLineBufferChars];
+  wchar_t userText[kLineBufferChars];
+  wchar_t application[kLineBufferChars];
+  const wchar_t* escapedMessage = EscapeLineBreaks(record.message, message);
+  const wchar_t* escapedUserText = EscapeLineBreaks(record.userText, userText);
+  const wchar_t* escapedApplication = EscapeLineBreaks(style.application != nullptr ? style.application : L"",
+                                                       application);
+
+  std::wmemset(line, L'\0', kLineBufferChars);
+  if (style.header) {
+    std::tm brokenDown{};
+    brokenDown.tm_year = record.time.wYear - 1900;
+    brokenDown.tm_mon = record.time.wMonth - 1;
+    brokenDown.tm_mday = record.time.wDay;
+    brokenDown.tm_hour = record.time.wHour;
+    brokenDown.tm_min = record.time.wMinute;
+    brokenDown.tm_sec = record.time.wSecond;
+    wchar_t stamp[kTimeStampChars] = {};
+    std::wcsftime(stamp, kTimeStampChars, L"%b %d %H:%M:%S", &brokenDown);
+    if (escapedUserText != nullptr) {
+      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority, stamp,
+                   hostName_.c_str(), escapedApplication, thread, sequenceNumber_, eventCode, escapedUserText,
+                   escapedMessage);
+    } else {
+      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp, hostName_.c_str(),
+                   escapedApplication, thread, sequenceNumber_, eventCode, escapedMessage);
+    }
+  } else if (escapedUserText != nullptr) {
+    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, escapedApplication, thread,
+                 sequenceNumber_, eventCode, escapedUserText, escapedMessage);
+  } else {
+    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, escapedApplication, thread,
+                 sequenceNumber_, eventCode, escapedMessage);
+  }
+  line[kLineLimit] = L'\0';
+  const int length = static_cast<int>(std::wcslen(line));
+  line[length] = L'\n';
+  line[length + 1] = L'\0';
+
+  if (++sequenceNumber_ > kSequenceLimit) sequenceNumber_ = 0;
+  return length + 1;
+}
+
+void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields& record) {
+  wchar_t line[kLineBufferChars];
+  FormatLine(style, record, line);
+
+  char bytes[kNarrowLineBytes];
+  bool converted = false;
+  int byteCount = 0;
+  for (SyslogTarget& target : targets_) {
+    if (!target.socket || target.state <= SyslogTarget::kDisconnected) continue;
+    if (!converted) {
+      // A character the code page lacks becomes its default character ("?"): the line
+      // still reaches every collector.
+      if (WideToNarrowInto(bytes, line, kNarrowLineBytes, GetConversionCodePage()) == nullptr) return;
+      byteCount = static_cast<int>(std::strlen(bytes));
+      converted = true;
+    }
+    SendLine(target, bytes, byteCount);
+  }
+}
+
+void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length) {
+  int sent = 0;
+  while (sent < length) {
+    const int count = ::send(target.socket.get(), bytes + sent, length - sent, 0);
+    if (count > 0) {
+      sent += count;
+      continue;
+    }
+    const int error = ::WSAGetLastError();
+    target.lastError = error;
+    // A full non-blocking socket costs this target the line, and nothing else.
+    if (error == WSAEWOULDBLOCK && sent == 0) return;
+    // Half a line on a stream would be glued to the next one: when the rest cannot go
+    // now, the connection ends so the collector sees the stream end instead.
+    Disconnect(target, error);
+    return;
+  }
+}
+
+void SyslogOutput::Disconnect(SyslogTarget& target, int error) {
+  const AddressBytes address(target.address);
+  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connection lost to %d.%d.%d.%d\"",
+             error, address[0], address[1], address[2], address[3]);
+  target.socket.reset();
+  target.state = SyslogTarget::kDisconnected;
+}
+
+void SyslogOutput::Close() {
+  if (!started_) return;
+  for (SyslogTarget& target : targets_) {
+    if (!target.socket) continue;
+    target.socket.reset();
+    target.lastError = 0;
+    target.state = SyslogTarget::kDisconnected;
+  }
+  socketLibrary_.reset();
+  started_ = false;
+}

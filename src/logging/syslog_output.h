@@ -1,0 +1,96 @@
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "win32/unique_socket.h"
+
+// One collector of the server list, as parsed and as last connected.
+struct SyslogTarget {
+  enum State : int { kNeverConnected = -1, kDisconnected = 0, kConnected = 1 };
+
+  int lastError = 0;  // socket error of the last failure, 0 after a connect
+  int state = kNeverConnected;
+  UniqueSocket socket;
+  int socketType = SOCK_DGRAM;
+  int protocol = 0;
+  sockaddr_in address{};  // family and port from the list; the address is resolved at each connect
+  std::string host;       // as written in the list, up to its colon
+};
+
+// How a syslog line is laid out; the logger's settings at the time of the line.
+struct SyslogLineStyle {
+  bool header = true;  // time stamp and host name after the priority
+  int facility = 0;
+  const wchar_t* application = L"";
+};
+
+// The parts of one record a syslog line carries.
+struct SyslogRecordFields {
+  SYSTEMTIME time;
+  DWORD threadId;
+  int level;
+  const wchar_t* message;  // null prints as the formatter prints a null text
+  DWORD eventId;
+  const wchar_t* userText;  // null: the line has no user text in braces
+};
+
+// The syslog output: one ANSI-code-page line per record to every collector of a
+// comma-separated list, over UDP, or TCP for entries marked "/tcp".
+//
+// Threading: every operation runs on the logger thread (or on the owner while that thread
+// does not run); the targets, the sequence number and the host name need no lock.
+// Connection trouble is reported through the logging calls at level 4, so it reaches the
+// outputs through the queue like any other record.
+class SyslogOutput {
+ public:
+  // The text of a line is cut at this many characters before its line feed.
+  static constexpr int kLineLimit = 509;
+  static constexpr int kLineBufferChars = 512;
+  static constexpr int kSequenceLimit = 9999;
+  static constexpr u_short kDefaultPort = 514;
+
+  SyslogOutput() = default;
+  ~SyslogOutput() { Close(); }
+  SyslogOutput(const SyslogOutput&) = delete;
+  SyslogOutput& operator=(const SyslogOutput&) = delete;
+
+  // The targets of a server list, in list order, none of them connected.
+  static std::vector<SyslogTarget> ParseServerList(const std::string& serverList);
+
+  // Starts the socket library, learns the host name and parses the list afresh. Does
+  // nothing while started or for an empty list.
+  void Open(const std::string& serverList);
+  // One connect pass: every target without a working connection is resolved anew and
+  // connected. With blocking false, connected sockets are switched to non-blocking.
+  void Connect(bool blocking);
+  // Builds the record's line and sends it to every connected target.
+  void Write(const SyslogLineStyle& style, const SyslogRecordFields& record);
+  // Closes every socket (the targets stay listed) and stops the socket library.
+  void Close();
+
+  // Formats the record's line into `line`, line feed included, and advances the sequence
+  // number. Answers the line's length.
+  int FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
+                 wchar_t (&line)[kLineBufferChars]);
+
+  bool Started() const noexcept { return started_; }
+  const std::vector<SyslogTarget>& Targets() const noexcept { return targets_; }
+  int SequenceNumber() const noexcept { return sequenceNumber_; }
+  const std::wstring& HostName() const noexcept { return hostName_; }
+
+ private:
+  void ReportConnectError(SyslogTarget& target, int error);
+  void SendLine(SyslogTarget& target, const char* bytes, int length);
+  void Disconnect(SyslogTarget& target, int error);
+
+  std::optional<SocketLibrary> socketLibrary_;
+  std::vector<SyslogTarget> targets_;
+  bool started_ = false;
+  std::wstring hostName_;
+  int sequenceNumber_ = 0;
+};

@@ -1,0 +1,366 @@
+// The syslog output: the server list, the line format, and the output against collectors
+// of the test's own on loopback (real sockets: the test plays the collector). The lines as
+// a real collector (rsyslog) receives them are checked in tests/system/syslog_test.sh.
+
+#include "logging/syslog_output.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "logging/debug_logger.h"
+#include "logging/logger_fixture.h"
+#include "support/crlf_lines.h"
+#include "support/scratch_key_test.h"
+#include "support/stdout_capture.h"
+
+namespace {
+
+TEST(SyslogServerList, EachEntryGivesOneTargetInListOrder) {
+  struct Expected {
+    const char* host;
+    u_short port;
+    bool tcp;
+  };
+  const struct {
+    const char* list;
+    std::vector<Expected> targets;
+  } cases[] = {
+      {"collector1", {{"collector1", 514, false}}},
+      {"collector1:601/tcp", {{"collector1", 601, true}}},
+      {"collector1:601/TCP", {{"collector1", 601, true}}},
+      {"collector1:601 /tcp", {{"collector1", 601, false}}},  // the marker must follow the digits
+      {"collector1/tcp", {{"collector1/tcp", 514, false}}},   // no colon: no port, no marker
+      {"a,b,", {{"a", 514, false}, {"b", 514, false}}},      // a trailing comma adds nothing
+      {",a", {{"", 514, false}, {"a", 514, false}}},          // a leading one adds an empty host
+      {"a,,b", {{"a", 514, false}, {"", 514, false}, {"b", 514, false}}},
+      {" 10.0.0.1:70000", {{" 10.0.0.1", 70000 & 0xFFFF, false}}},  // spaces kept, port's low 16 bits
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    const std::vector<SyslogTarget> targets = SyslogOutput::ParseServerList(c.list);
+    ASSERT_EQ(targets.size(), c.targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      const SyslogTarget& got = targets[i];
+      EXPECT_EQ(got.host, c.targets[i].host);
+      EXPECT_EQ(::ntohs(got.address.sin_port), c.targets[i].port);
+      EXPECT_EQ(got.address.sin_family, AF_INET);
+      EXPECT_EQ(got.socketType, c.targets[i].tcp ? SOCK_STREAM : SOCK_DGRAM);
+      EXPECT_EQ(got.protocol, c.targets[i].tcp ? IPPROTO_TCP : 0);
+      EXPECT_EQ(got.state, SyslogTarget::kNeverConnected);
+      EXPECT_FALSE(got.socket);
+    }
+  }
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (const wchar_t c : text) narrow += static_cast<char>(c);
+  return narrow;
+}
+
+// A started output (so it knows the host name) that connects nowhere.
+class SyslogLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    output_.Open("127.0.0.1:9");
+    ASSERT_TRUE(output_.Started());
+    char host[128] = {};
+    ASSERT_EQ(::gethostname(host, 127), 0);
+    host_ = host;
+  }
+  std::string Format(const SyslogLineStyle& style, const SyslogRecordFields& record) {
+    wchar_t line[SyslogOutput::kLineBufferChars];
+    const int length = output_.FormatLine(style, record, line);
+    EXPECT_EQ(length, static_cast<int>(std::wcslen(line)));
+    return Narrow(line);
+  }
+
+  SyslogOutput output_;
+  std::string host_;
+};
+
+TEST_F(SyslogLine, LayoutsPriorityAndEscapesByteForByte) {
+  const SYSTEMTIME march5{2024, 3, 2, 5, 7, 8, 9, 0};
+  const std::string long600(600, 'x');
+  const std::wstring wideLong600(600, L'x');
+  const struct {
+    const char* name;
+    SyslogLineStyle style;
+    SyslogRecordFields record;
+    std::string expected;  // %H stands for the host name
+  } cases[] = {
+      {"header, no user text", {true, 0, L"app"}, {march5, 0x1F0, 2, L"disk full", 0, nullptr},
+       "<4>Mar 05 07:08:09 %H app {0x1F0} 0000: (#20000) disk full\n"},
+      {"header and user text", {true, 0, L"app"}, {march5, 0x1F0, 3, L"m", 0x6FFF7531, L"alice"},
+       "<5>Mar 05 07:08:09 %H app {0x1F0} 0001: (#30001) {alice} m\n"},
+      {"no header, facility 16", {false, 16, L"app"}, {march5, 0xABC, 2, L"m", 0, nullptr},
+       "<132> app {0xABC} 0002: (#20000) m\n"},
+      {"no header, user text", {false, 0, L"app"}, {march5, 0xABC, 0, L"m", 0, L""},
+       "<2> app {0xABC} 0003: (#00000) {} m\n"},
+      {"a null message prints as the formatter prints it", {false, 0, L"app"}, {march5, 1, 5, nullptr, 0, nullptr},
+       "<7> app {0x1} 0004: (#50000) (null)\n"},
+      {"line breaks cannot start a second line", {false, 0, L"a\npp"},
+       {march5, 1, 1, L"one\r\ntwo\n", 0, L"u\rv"}, "<3> a#012pp {0x1} 0005: (#10000) {u#015v} one#015#012two#012\n"},
+      {"cut to 509 characters before the line feed", {false, 0, L"app"},
+       {march5, 1, 1, wideLong600.c_str(), 0, nullptr},
+       ("<3> app {0x1} 0006: (#10000) " + long600).substr(0, SyslogOutput::kLineLimit) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string expected = c.expected;
+    const std::size_t host = expected.find("%H");
+    if (host != std::string::npos) expected.replace(host, 2, host_);
+    EXPECT_EQ(Format(c.style, c.record), expected);
+  }
+}
+
+TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
+  const SyslogLineStyle style{false, 0, L"app"};
+  const SyslogRecordFields record{{}, 1, 3, L"m", 0, nullptr};
+  for (int i = 0; i < SyslogOutput::kSequenceLimit; ++i) Format(style, record);
+  EXPECT_EQ(Format(style, record), "<5> app {0x1} 9999: (#30000) m\n");
+  EXPECT_EQ(Format(style, record), "<5> app {0x1} 0000: (#30000) m\n");
+}
+
+// ---- Against collectors of the test's own ----
+
+// A socket on an ephemeral loopback port. A stream socket listens unless told not to,
+// which leaves a port where connections are refused.
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(int type, bool listen = true, int receiveBuffer = 0) {
+    socket_.reset(::socket(AF_INET, type, 0));
+    EXPECT_TRUE(socket_);
+    if (receiveBuffer > 0) {
+      ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                   sizeof(receiveBuffer));
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    EXPECT_EQ(::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    int length = sizeof(address);
+    EXPECT_EQ(::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    port_ = ::ntohs(address.sin_port);
+    if (type == SOCK_STREAM && listen) {
+      EXPECT_EQ(::listen(socket_.get(), 8), 0);
+    }
+  }
+
+  std::string Entry(const char* suffix = "") const {
+    return "127.0.0.1:" + std::to_string(port_) + suffix;
+  }
+  SOCKET get() const { return socket_.get(); }
+  void Close() { socket_.reset(); }
+
+  UniqueSocket Accept(DWORD timeoutMs) {
+    if (!Readable(socket_.get(), timeoutMs)) return UniqueSocket();
+    return UniqueSocket(::accept(socket_.get(), nullptr, nullptr));
+  }
+
+  static bool Readable(SOCKET socket, DWORD timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &wait) == 1;
+  }
+
+ private:
+  UniqueSocket socket_;
+  u_short port_ = 0;
+};
+
+// One line from a stream, without its line feed; empty when none came in time or the
+// stream ended first.
+std::string ReadLine(SOCKET socket, DWORD timeoutMs = 5000) {
+  std::string line;
+  char c = 0;
+  while (LoopbackSocket::Readable(socket, timeoutMs) && ::recv(socket, &c, 1, 0) == 1) {
+    if (c == '\n') return line;
+    line += c;
+  }
+  return {};
+}
+
+// Everything a stream carries until its end.
+std::string ReadToEnd(SOCKET socket) {
+  std::string bytes;
+  char chunk[65536];
+  while (LoopbackSocket::Readable(socket, 5000)) {
+    const int count = ::recv(socket, chunk, sizeof(chunk), 0);
+    if (count <= 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(count));
+  }
+  return bytes;
+}
+
+bool StreamEnded(SOCKET socket, DWORD timeoutMs = 5000) {
+  char c = 0;
+  return LoopbackSocket::Readable(socket, timeoutMs) && ::recv(socket, &c, 1, 0) <= 0;
+}
+
+std::atomic<DWORD> g_ticks{1000};
+DWORD WINAPI TestTicks() { return g_ticks.load(); }
+
+// A settings key of the test's own, and the process-wide logger running with its intake
+// redirected to a sink: the syslog output reports its connections through the logging
+// calls, and the sink is where the test reads them.
+class SyslogCollectors : public ScratchKeyTest {
+ protected:
+  SyslogCollectors() : ScratchKeyTest(L"Syslog-") {}
+  void SetUp() override {
+    ScratchKeyTest::SetUp();
+    DebugLogger& process = ProcessDebugLogger();
+    process.SetEventLogEnabled(false);
+    process.SetConsoleLogEnabled(false);
+    process.SetSettingsKey(L"", false);
+    process.SetDebugLogLevel(kLogDebug);  // lets the level-4 connection messages through the gate
+    process.SetRedirectSink(&sink_);
+    ASSERT_TRUE(process.Start());
+    ASSERT_TRUE(WaitForRunning(process));
+  }
+  void TearDown() override {
+    ProcessDebugLogger().Stop();
+    ProcessDebugLogger().SetRedirectSink(nullptr);
+    ProcessDebugLogger().SetDebugLogLevel(3);
+    ScratchKeyTest::TearDown();
+  }
+
+  // Waits until the connection messages seen so far hold `count` containing `text`.
+  bool SawMessages(const std::wstring& text, int count, int milliseconds = 5000) {
+    for (int waited = 0;; waited += 10) {
+      for (const std::wstring& message : sink_.Take()) seen_.push_back(message);
+      int found = 0;
+      for (const std::wstring& message : seen_) found += message.find(text) != std::wstring::npos;
+      if (found == count) return true;
+      if (found > count || waited >= milliseconds) {
+        ADD_FAILURE() << found << " messages with the text, expected " << count;
+        return false;
+      }
+      ::Sleep(10);
+    }
+  }
+
+  void Configure(DebugLogger* logger, const std::string& servers) {
+    logger->SetEventLogEnabled(false);
+    logger->SetSettingsKey(path_, true);
+    logger->SetTickSource(&TestTicks);
+    logger->SetSyslogServerList(servers);
+  }
+  bool SwitchSyslog(DebugLogger* logger, DWORD on) {
+    StoreDword(L"SysLogEnabled", on);
+    g_ticks += DebugLogger::kSettingsIntervalMs + 1;
+    for (int i = 0; i < 5000 && logger->SysLogEnabled() != (on != 0); ++i) ::Sleep(1);
+    return logger->SysLogEnabled() == (on != 0);
+  }
+
+  SocketLibrary sockets_;
+  CapturingSink sink_;
+  std::vector<std::wstring> seen_;
+};
+
+TEST_F(SyslogCollectors, SwitchedOffEverySocketClosesAndOnParsesTheListAfresh) {
+  LoopbackSocket collector(SOCK_STREAM);
+  LoopbackSocket refusing(SOCK_STREAM, false);
+  DebugLogger logger;
+  Configure(&logger, collector.Entry("/tcp") + "," + refusing.Entry("/tcp"));
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+
+  UniqueSocket first = collector.Accept(5000);
+  ASSERT_TRUE(first);
+  logger.AddRecord(2, 0, 0, L"before", nullptr);
+  EXPECT_EQ(ReadLine(first.get()).substr(0, 3), "<4>");
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connected to 127.0.0.1\"", 1));
+  // The collector that refuses is told once, not at every retry.
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connect failed to 127.0.0.1\"", 1));
+
+  ASSERT_TRUE(SwitchSyslog(&logger, 0));
+  EXPECT_TRUE(StreamEnded(first.get())) << "switching off closes the connection";
+  logger.AddRecord(2, 0, 0, L"while off", nullptr);
+
+  ASSERT_TRUE(SwitchSyslog(&logger, 1));
+  UniqueSocket second = collector.Accept(5000);
+  ASSERT_TRUE(second);
+  logger.AddRecord(2, 0, 0, L"after", nullptr);
+  const std::string line = ReadLine(second.get());
+  EXPECT_NE(line.find(") after"), std::string::npos) << line << ": nothing sent while off";
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connected to 127.0.0.1\"", 2));
+  // A fresh list: the refusing collector is new again, so its first failure is told again.
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connect failed to 127.0.0.1\"", 2));
+  logger.Stop();
+}
+
+TEST_F(SyslogCollectors, UnrepresentableCharacterBecomesQuestionMarkAndTheDatagramIsOneLine) {
+  if (::GetACP() == CP_UTF8) GTEST_SKIP() << "the ANSI code page holds every character";
+  LoopbackSocket collector(SOCK_DGRAM);
+  DebugLogger logger;
+  Configure(&logger, collector.Entry());
+  logger.SetAddSyslogHeader(false);
+  logger.SetApplicationName(L"app");
+  logger.AddRecord(2, 0, 0, L"snow \x2603 man", nullptr);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(LoopbackSocket::Readable(collector.get(), 5000));
+  char datagram[2048];
+  const int count = ::recv(collector.get(), datagram, sizeof(datagram), 0);
+  logger.Stop();
+  ASSERT_GT(count, 0);
+  const std::string line(datagram, static_cast<std::size_t>(count));
+  EXPECT_EQ(line.substr(0, 9), "<4> app {");
+  EXPECT_EQ(line.substr(line.size() - 26), "0000: (#20000) snow ? man\n");
+}
+
+TEST_F(SyslogCollectors, CollectorThatNeverReadsCostsLinesNotTheOtherOutputs) {
+  // It listens but never accepts, let alone reads: the system completes the connection
+  // and the small buffers fill.
+  LoopbackSocket collector(SOCK_STREAM, true, 4096);
+  DebugLogger logger;
+  Configure(&logger, collector.Entry("/tcp"));
+  logger.SetApplicationName(L"app");
+  logger.SetAddSyslogHeader(false);
+  logger.SetBlockingSyslog(false);
+  logger.SetConsoleLogEnabled(true);
+  constexpr int kRecords = 12000;
+  const std::wstring filler(440, L'f');
+  for (int i = 0; i < kRecords; ++i) {
+    logger.AddRecord(3 - (i % 2), 0, 0, (L"r" + std::to_wstring(i) + L" " + filler).c_str(), nullptr);
+  }
+  logger.SetSysLogLevel(3);
+
+  StdoutCapture console;
+  ASSERT_TRUE(logger.Start());
+  logger.SignalStop();
+  const bool ended = ::WaitForSingleObject(logger.threadHandle(), 60000) == WAIT_OBJECT_0;
+  if (!ended) collector.Close();  // resets the stuck connection so the test can end
+  EXPECT_TRUE(ended) << "the logger thread stalled on the collector";
+  logger.Stop();
+  const std::vector<std::string> lines = CrLfLines(console.Finish());
+  EXPECT_EQ(lines.size(), static_cast<std::size_t>(kRecords)) << "the console kept up";
+
+  // Whatever the collector would have read holds whole lines only: a line that could
+  // only partly go out ended its connection instead of leaving half a line to be glued
+  // to the next.
+  const std::regex whole(R"(<[45]> app \{0x[0-9A-F]+\} \d{4}: \(#[23]0000\) r\d+ f{440})");
+  std::size_t received = 0;
+  for (UniqueSocket connection = collector.Accept(0); connection; connection = collector.Accept(0)) {
+    std::string stream = ReadToEnd(connection.get());
+    for (std::size_t end; (end = stream.find('\n')) != std::string::npos; stream.erase(0, end + 1)) {
+      const std::string line = stream.substr(0, end);
+      EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80);
+      ++received;
+    }
+    if (!stream.empty()) {
+      EXPECT_TRUE(std::regex_match(stream, std::regex(R"(<[45]> app [^\n]*)")));
+    }
+  }
+  EXPECT_GT(received, 0u);
+  EXPECT_LT(received, static_cast<std::size_t>(kRecords)) << "a full socket cost lines, not the logger thread";
+}
+
+}  // namespace
