@@ -17,6 +17,13 @@ const wchar_t* const kLoggerUsage =
     L"  --app NAME            application name: event source and syslog field\n"
     L"                        (default varrowmere-logger)\n"
     L"  --console             write records to the console\n"
+  L"  --syslog LIST         send records to syslog collectors: host[:port[/tcp]],...\n"
+  L"                        (UDP port 514 unless an entry says otherwise)\n"
+  L"  --facility N          syslog facility, 0-23 (default 0)\n"
+  L"  --no-header           syslog lines without time stamp and host name\n"
+  L"  --nonblocking-syslog  drop a line rather than wait for a collector that is slow\n"
+  L"  --event-log           write records to the Windows event log (the default)\n"
+  L"  --no-event-log        do not write to the Windows event log\n"
     L"  --settings-key PATH   registry key (below HKLM) the logger re-reads\n"
     L"  --current-user        the settings key is below HKCU\n"
     L"  --queue-limit N       queue length above which only the debug file is served\n"
@@ -69,6 +76,19 @@ bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOption
       options->readStdin = true;
     } else if (argument == L"--console") {
       options->console = true;
+    } else if (argument == L"--no-header") {
+      options->syslogHeader = false;
+    } else if (argument == L"--nonblocking-syslog") {
+      options->blockingSyslog = false;
+    } else if (argument == L"--event-log") {
+      options->eventLog = true;
+    } else if (argument == L"--no-event-log") {
+      options->eventLog = false;
+    } else if (argument == L"--facility") {
+      if (!number(0, 23, &n)) return false;
+      options->syslogFacility = static_cast<int>(n);
+    } else if (argument == L"--syslog") {
+      if (!value(&options->syslogServers)) return false;
     } else if (argument == L"--current-user") {
       options->currentUser = true;
     } else if (argument == L"--count") {

@@ -17,6 +17,11 @@ struct LoggerOptions {
   std::wstring userText;
   std::wstring application = L"varrowmere-logger";
   bool console = false;
+  std::wstring syslogServers;  // comma-separated collectors, host[:port[/tcp]]
+  int syslogFacility = 0;
+  bool syslogHeader = true;
+  bool blockingSyslog = true;
+  bool eventLog = true;
   std::wstring settingsKey;
   bool currentUser = false;
   int queueLimit = 0;

@@ -14,6 +14,7 @@
 #include "command_line.h"
 #include "logging/debug_logger.h"
 #include "logging/logging_calls.h"
+#include "text/code_page.h"
 #include "threading/thread.h"
 #include "win32/text_output.h"
 
@@ -114,6 +115,16 @@ void Configure(const LoggerOptions& options) {
   logger.SetConsoleLogEnabled(options.console);
   // Records of the requested level must reach the console that was asked for.
   if (options.console && options.level > logger.ConsoleLogLevel()) logger.SetConsoleLogLevel(options.level);
+  logger.SetEventLogEnabled(options.eventLog);
+  if (!options.syslogServers.empty()) {
+    // The collector list is narrow text in the ANSI code page, as the server reads it.
+    const TemporaryNarrowText servers(options.syslogServers.c_str());
+    logger.SetSyslogServerList(servers.get() != nullptr ? servers.get() : "");
+    logger.SetSyslogFacility(options.syslogFacility);
+    logger.SetAddSyslogHeader(options.syslogHeader);
+    logger.SetBlockingSyslog(options.blockingSyslog);
+    if (options.level > logger.SysLogLevel()) logger.SetSysLogLevel(options.level);
+  }
   logger.SetSettingsKey(options.settingsKey, options.currentUser);
   logger.SetQueueLimit(options.queueLimit);
 }
