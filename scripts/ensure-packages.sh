@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 wine32:i386
   googletest
+  rsyslog iproute2
   util-linux
   "$@"
 )

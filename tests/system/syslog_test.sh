@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# The syslog output end to end against a real collector: Debian's rsyslogd on loopback,
+# with a configuration, ports, pid file and work folder of this run's own, writing each
+# message exactly as it arrived (the raw-message template) to one file per transport.
+# Only a test outside Wine can start a Linux program, hence a script.
+#   syslog_test.sh <wine-run> <varrowmere-logger.exe>
+set -uo pipefail
+wine_run=$1
+logger=$2
+failures=0
+
+if ! command -v rsyslogd >/dev/null; then
+  echo "FAILED: rsyslogd is not installed (scripts/ensure-packages.sh installs it)"
+  exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-syslog.XXXXXX")
+collector_pid=
+stop_collector() {
+  if [[ -n "$collector_pid" ]]; then
+    kill "$collector_pid" 2>/dev/null
+    wait "$collector_pid" 2>/dev/null
+    collector_pid=
+  fi
+}
+cleanup() {
+  exec 3>&- 2>/dev/null
+  stop_collector
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+# Two loopback ports nobody uses, chosen from the pid so parallel runs start apart.
+port_in_use() { [[ -n "$(ss -Htuan "sport = :$1" 2>/dev/null)" ]]; }
+next_free_port() {
+  local port=$1
+  while port_in_use "$port"; do port=$((port + 1)); done
+  echo "$port"
+}
+udp_port=$(next_free_port $((20000 + ($$ * 13) % 30000)))
+tcp_port=$(next_free_port $((udp_port + 1)))
+
+mkdir -p "$work/spool"
+cat >"$work/rsyslog.conf" <<EOF
+global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k")
+module(load="imudp")
+module(load="imtcp")
+template(name="raw" type="string" string="%rawmsg%\n")
+ruleset(name="udp") { action(type="omfile" file="$work/udp.log" template="raw") }
+ruleset(name="tcp") { action(type="omfile" file="$work/tcp.log" template="raw") }
+input(type="imudp" address="127.0.0.1" port="$udp_port" ruleset="udp")
+input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
+EOF
+
+# Polls (0.05 s steps, up to the limit in seconds) until the command succeeds.
+wait_until() {
+  local limit=$1
+  shift
+  local steps=$((limit * 20)) step
+  for ((step = 0; step < steps; step++)); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  "$@"
+}
+
+collector_listens() { [[ -n "$(ss -Htln "sport = :$tcp_port")" && -n "$(ss -Huan "sport = :$udp_port")" ]]; }
+start_collector() {
+  # Without the input pipe, whose end must close when the test closes it.
+  rsyslogd -n -C -f "$work/rsyslog.conf" -i "$work/rsyslog.pid" >>"$work/rsyslog.out" 2>&1 3>&- &
+  collector_pid=$!
+  wait_until 10 collector_listens || fail "rsyslogd did not start: $(cat "$work/rsyslog.out")"
+}
+
+count_lines() {
+  if [[ -f "$2" ]]; then grep -c -F -e "$1" "$2"; else echo 0; fi
+}
+has_lines() { (($(count_lines "$1" "$2") >= $3)); }
+line_count() { if [[ -f "$1" ]]; then wc -l <"$1"; else echo 0; fi; }
+
+# The collector keeps its files open, so each run reads only what its files gained.
+udp_mark=0
+tcp_mark=0
+new_lines() {
+  local mark=$tcp_mark
+  [[ $1 == udp ]] && mark=$udp_mark
+  tail -n +$((mark + 1)) "$work/$1.log" 2>/dev/null
+}
+new_line_count() { new_lines "$1" | wc -l; }
+gained() { (($(new_line_count "$1") >= $2)); }
+
+# Runs the logger against both collectors; its console output (for the thread) goes to
+# $work/console.txt.
+run_logger() {
+  udp_mark=$(line_count "$work/udp.log")
+  tcp_mark=$(line_count "$work/tcp.log")
+  "$wine_run" "$logger" --no-event-log --console --syslog "127.0.0.1:$udp_port,127.0.0.1:$tcp_port/tcp" "$@" \
+    >"$work/console.txt" 2>"$work/stderr.txt" || fail "logger exited $?: $(cat "$work/stderr.txt")"
+}
+
+# The thread of the first console line, as syslog lines print it (hexadecimal, no zeros).
+logged_thread() {
+  local padded
+  padded=$(sed -n 's/^\[[0-9]*\] ([0-9:.]*):{0x\([0-9A-F]*\)} .*/\1/p' "$work/console.txt" | head -1)
+  printf '%X' $((16#${padded:-0}))
+}
+
+# Compares what a collector's file gained with the expected lines, once it gained as many.
+expect_lines() {
+  local name=$1 transport=$2 expected=$3
+  wait_until 10 gained "$transport" "$(printf '%s\n' "$expected" | wc -l)"
+  if [[ "$(new_lines "$transport")" == "$expected" ]]; then
+    echo "ok: $name ($transport)"
+  else
+    fail "$name ($transport)"
+    diff <(printf '%s\n' "$expected") <(new_lines "$transport") | head -20
+  fi
+}
+
+start_collector
+
+# ---- Lines byte for byte, over UDP and TCP alike ----
+long=$(printf 'x%.0s' {1..600})
+run_logger --no-header --facility 16 --level 2 plain $'two\nlines' "$long" $'carriage\rreturn'
+head="<132> varrowmere-logger {0x$(logged_thread)}"
+long_line="$head 0002: (#20000) $long"
+expected=$(printf '%s\n' "$head 0000: (#20000) plain" "$head 0001: (#20000) two#012lines" \
+  "${long_line:0:509}" "$head 0003: (#20000) carriage#015return")
+for transport in tcp udp; do
+  expect_lines "no header, facility 16, line breaks escaped, 509-character cut" $transport "$expected"
+done
+
+run_logger --no-header --level 2 --user "the user" "with user text"
+expected="<4> varrowmere-logger {0x$(logged_thread)} 0000: (#20000) {the user} with user text"
+for transport in tcp udp; do expect_lines "user text in braces" $transport "$expected"; done
+
+run_logger --level 3 "with header"
+header_line="^<5>[A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] $(uname -n) varrowmere-logger \{0x$(logged_thread)\} 0000: \(#30000\) with header$"
+for transport in tcp udp; do
+  wait_until 10 gained $transport 1
+  if new_lines $transport | grep -qE "$header_line"; then
+    echo "ok: header with time stamp and host name ($transport)"
+  else
+    fail "header line ($transport): $(new_lines $transport)"
+  fi
+done
+
+# ---- The sequence number counts every line 0 to 9999 and wraps ----
+run_logger --no-header --level 2 --count 10001
+wait_until 30 gained tcp 10001
+if new_lines tcp | awk '$4 != sprintf("%04d:", (NR - 1) % 10000) { print "line " NR ": " $0; bad = 1; exit }
+                       END { exit bad || NR < 10001 }' &&
+  new_lines tcp | grep -q ' 9999: (#20000) record 10000 of thread 1$' &&
+  new_lines tcp | grep -q ' 0000: (#20000) record 10001 of thread 1$'; then
+  echo "ok: sequence numbers wrap after 9999"
+else
+  fail "sequence numbers: $(new_line_count tcp) lines"
+fi
+
+# ---- TCP reconnection: down, up, lost, back ----
+stop_collector
+tcp_mark=$(line_count "$work/tcp.log")
+mkfifo "$work/input"
+"$wine_run" "$logger" --no-event-log --console --level 4 --no-header --syslog "127.0.0.1:$tcp_port/tcp" --stdin \
+  <"$work/input" >"$work/console.txt" 2>"$work/stderr.txt" &
+logger_pid=$!
+exec 3>"$work/input"
+console="$work/console.txt"
+has_new() { new_lines tcp | grep -q -F -e "$1"; }
+
+wait_until 20 has_lines 'EVENTMSG="Connect failed to 127.0.0.1"' "$console" 1 ||
+  fail "no connect-failed message while the collector is down"
+echo "while down" >&3
+wait_until 10 has_lines "} while down" "$console" 1
+# Retries run every cycle meanwhile; a second of them must stay silent.
+sleep 1
+[[ $(count_lines 'Connect failed' "$console") == 1 && $(count_lines 'Error_connecting' "$console") == 0 ]] ||
+  fail "retries while down were not silent: $(grep -c DIAG "$console") messages"
+
+start_collector
+wait_until 3 has_lines 'EVENTMSG="Connected to 127.0.0.1"' "$console" 1 || fail "no connected message"
+echo "while up" >&3
+wait_until 10 has_new "(#40000) while up" || fail "line after connecting did not arrive"
+
+stop_collector
+for ((i = 1; i <= 50; i++)); do
+  echo "after stop $i" >&3
+  wait_until 1 has_lines 'EVENTMSG="Connection lost to 127.0.0.1"' "$console" 1 && break
+done
+has_lines 'EVENTMSG="Connection lost to 127.0.0.1"' "$console" 1 || fail "no connection-lost message"
+
+start_collector
+# The next cycle (200 ms) connects again.
+wait_until 2 has_lines 'EVENTMSG="Connected to 127.0.0.1"' "$console" 2 || fail "did not reconnect within a cycle"
+echo "after restart" >&3
+wait_until 10 has_new "(#40000) after restart" || fail "line after reconnecting did not arrive"
+exec 3>&-
+wait "$logger_pid" || fail "logger exited $?: $(cat "$work/stderr.txt")"
+[[ $(count_lines 'Connect failed' "$console") == 1 ]] || fail "connect-failed told more than once"
+((failures == 0)) && echo "ok: TCP reconnection"
+
+((failures == 0)) || { echo "console of the reconnection run:"; cat "$console"; }
+exit $((failures > 0))
