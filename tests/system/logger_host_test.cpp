@@ -84,6 +84,8 @@ TEST(LoggerHost, BadUsageExitsTwoWithAReason) {
       {L"--count", "--count needs a value"},
       {L"--frobnicate x", "unknown option --frobnicate"},
       {L"--threads 0 --count 1", "--threads takes a number from 1 to 64"},
+      {L"--facility 24 x", "--facility takes a number from 0 to 23"},
+      {L"--syslog", "--syslog needs a value"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
