@@ -27,6 +27,18 @@ bool ReadSwitch(Registry& key, const wchar_t* name, bool fallback) {
   return key.ReadBool(name, &value) ? value : fallback;
 }
 
+// A switch that changed takes its new value, then opens or closes its output.
+template <typename Open, typename Close>
+void ApplySwitch(bool* field, bool wanted, Open open, Close close) {
+  if (wanted == *field) return;
+  *field = wanted;
+  if (wanted) {
+    open();
+  } else {
+    close();
+  }
+}
+
 }  // namespace
 
 void DebugLogger::ReadSettings() {
@@ -53,25 +65,11 @@ void DebugLogger::ReadSettings() {
 
   // The output switches open or close their output when they change. The debug log file
   // gets its open and close here as that output joins the logger.
-  const bool sysLogWanted = ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty());
-  if (sysLogWanted != sysLogEnabled_) {
-    sysLogEnabled_ = sysLogWanted;
-    if (sysLogWanted) {
-      OpenSyslog();
-    } else {
-      CloseSyslog();
-    }
-  }
+  ApplySwitch(&sysLogEnabled_, ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty()),
+              [this] { OpenSyslog(); }, [this] { CloseSyslog(); });
   debugLogEnabled_ = ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty());
-  const bool eventLogWanted = ReadSwitch(key, L"EventLogEnabled", true);
-  if (eventLogWanted != eventLogEnabled_) {
-    eventLogEnabled_ = eventLogWanted;
-    if (eventLogWanted) {
-      OpenEventLog();
-    } else {
-      CloseEventLog();
-    }
-  }
+  ApplySwitch(&eventLogEnabled_, ReadSwitch(key, L"EventLogEnabled", true), [this] { OpenEventLog(); },
+              [this] { CloseEventLog(); });
 
   eventLogTimeThreshold_ = ReadNumber(key, L"EventLogTimeThreshold", 60);
   key.Close();

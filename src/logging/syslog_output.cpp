@@ -80,6 +80,19 @@ SyslogTarget TargetOf(const std::string& entry) {
   return target;
 }
 
+// The line in the ANSI code page, as a zero-terminated text; false when the conversion
+// fails. A character the page lacks becomes the page's default character ("?"): not a
+// lost line, and not a look-alike either (best fit would turn U+0100 into "A", quietly
+// changing what was logged). Code pages that take no flags (UTF-8 among them) hold every
+// character anyway.
+bool ToAnsiCodePage(const wchar_t* line, char* bytes, int capacity) {
+  const UINT codePage = GetConversionCodePage();
+  if (::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, line, -1, bytes, capacity, nullptr, nullptr) != 0) {
+    return true;
+  }
+  return ::GetLastError() == ERROR_INVALID_FLAGS && WideToNarrowInto(bytes, line, capacity, codePage) != nullptr;
+}
+
 }  // namespace
 
 std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
@@ -231,9 +244,7 @@ void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields&
   for (SyslogTarget& target : targets_) {
     if (!target.socket || target.state <= SyslogTarget::kDisconnected) continue;
     if (!converted) {
-      // A character the code page lacks becomes its default character ("?"): the line
-      // still reaches every collector.
-      if (WideToNarrowInto(bytes, line, kNarrowLineBytes, GetConversionCodePage()) == nullptr) return;
+      if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
       byteCount = static_cast<int>(std::strlen(bytes));
       converted = true;
     }

@@ -28,28 +28,35 @@ class CapturingSink : public LogRedirectSink {
 
 inline bool WaitForRunning(const DebugLogger& logger) { return logger.WaitForRunning(5000); }
 
+// Starts the process-wide logger with every output off and the intake's messages
+// redirected to `sink`; debugLevel sets how far the level gate lets the calls through.
+inline void StartRedirectedProcessLogger(CapturingSink* sink, int debugLevel = 3) {
+  DebugLogger& logger = ProcessDebugLogger();
+  logger.SetEventLogEnabled(false);
+  logger.SetConsoleLogEnabled(false);
+  logger.SetSettingsKey(L"", false);
+  logger.SetDebugLogLevel(debugLevel);
+  logger.SetEventLogLevel(2);
+  logger.SetSysLogLevel(2);
+  logger.SetConsoleLogLevel(3);
+  logger.SetRedirectSink(sink);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+}
+
+inline void StopRedirectedProcessLogger() {
+  ProcessDebugLogger().Stop();
+  ProcessDebugLogger().SetRedirectSink(nullptr);
+  ProcessDebugLogger().SetDebugLogLevel(3);
+}
+
 // The process-wide logger, really started, with every output off and the intake's
 // messages redirected to a sink the test reads. The logging calls under test thus run
 // their whole road: gate, check, running test, formatting, intake.
 class RunningProcessLogger : public testing::Test {
  protected:
-  void SetUp() override {
-    DebugLogger& logger = ProcessDebugLogger();
-    logger.SetEventLogEnabled(false);
-    logger.SetConsoleLogEnabled(false);
-    logger.SetSettingsKey(L"", false);
-    logger.SetDebugLogLevel(3);
-    logger.SetEventLogLevel(2);
-    logger.SetSysLogLevel(2);
-    logger.SetConsoleLogLevel(3);
-    logger.SetRedirectSink(&sink_);
-    ASSERT_TRUE(logger.Start());
-    ASSERT_TRUE(WaitForRunning(logger));
-  }
-  void TearDown() override {
-    ProcessDebugLogger().Stop();
-    ProcessDebugLogger().SetRedirectSink(nullptr);
-  }
+  void SetUp() override { StartRedirectedProcessLogger(&sink_); }
+  void TearDown() override { StopRedirectedProcessLogger(); }
 
   CapturingSink sink_;
 };
