@@ -194,7 +194,6 @@ class DebugLogger : public Thread {
   void WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
                    const wchar_t* userText);
   void CloseSyslog();
-  const SyslogOutput& Syslog() const noexcept { return syslog_; }
 
  protected:
   void Run() override;

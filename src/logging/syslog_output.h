@@ -79,9 +79,6 @@ class SyslogOutput {
                  wchar_t (&line)[kLineBufferChars]);
 
   bool Started() const noexcept { return started_; }
-  const std::vector<SyslogTarget>& Targets() const noexcept { return targets_; }
-  int SequenceNumber() const noexcept { return sequenceNumber_; }
-  const std::wstring& HostName() const noexcept { return hostName_; }
 
  private:
   void ReportConnectError(SyslogTarget& target, int error);
