@@ -152,8 +152,8 @@ class LoopbackSocket {
     }
   }
 
-  std::string Entry(const char* suffix = "") const {
-    return "127.0.0.1:" + std::to_string(port_) + suffix;
+  std::string Entry(const char* suffix = "", const char* host = "127.0.0.1") const {
+    return host + (":" + std::to_string(port_)) + suffix;
   }
   SOCKET get() const { return socket_.get(); }
   void Close() { socket_.reset(); }
@@ -261,7 +261,8 @@ TEST_F(SyslogCollectors, SwitchedOffEverySocketClosesAndOnParsesTheListAfresh) {
   LoopbackSocket collector(SOCK_STREAM);
   LoopbackSocket refusing(SOCK_STREAM, false);
   DebugLogger logger;
-  Configure(&logger, collector.Entry("/tcp") + "," + refusing.Entry("/tcp"));
+  // The collector by name: each connect resolves it afresh.
+  Configure(&logger, collector.Entry("/tcp", "localhost") + "," + refusing.Entry("/tcp"));
   ASSERT_TRUE(logger.Start());
   ASSERT_TRUE(WaitForRunning(logger));
 
