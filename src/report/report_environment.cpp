@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "com/provider_list.h"
 #include "diagnostics/system_error_text.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
@@ -19,24 +20,40 @@ CaptureBlock g_reportCaptureBlock;
 
 std::wstring ErrorText(DWORD code) { return SystemErrorText(code, kUserDefaultLanguage).c_str(); }
 
+// The host name and its addresses need the socket library started. Started here for
+// those steps, and ended after them; the library counts its users, so a process that
+// has started it itself keeps it.
+class WinsockSession {
+ public:
+  WinsockSession() {
+    WSADATA data;
+    started_ = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  }
+  ~WinsockSession() {
+    if (started_) ::WSACleanup();
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+
+ private:
+  bool started_;
+};
+
 }  // namespace
+
+CaptureBlock* ReportCaptureBlock() noexcept { return &g_reportCaptureBlock; }
 
 ReportEnvironment::ReportEnvironment(ReportLineSink sink) : sink_(sink), startTime_(::_time64(nullptr)) {}
 
 void ReportEnvironment::WriteLine(int level, const char* function, int sourceLine, const wchar_t* format, ...) {
-  if (!IsCodePointer(reinterpret_cast<const void*>(sink_))) return;
-  wchar_t line[kLineBufferChars] = {};
   va_list args;
   va_start(args, format);
-  FormatCheckedV(line, kLineBufferChars - 1, format, args);
+  SendReportLineV(sink_, &g_reportCaptureBlock, kLineBufferChars, level, function, sourceLine, format, args);
   va_end(args);
-  if (!IsCodePointer(reinterpret_cast<const void*>(sink_))) return;
-  sink_(level, 0, 0, 0, line, function, sourceLine, &g_reportCaptureBlock);
 }
 
 void ReportEnvironment::WriteFixed(int level, const char* function, int sourceLine, const wchar_t* text) {
-  if (!IsCodePointer(reinterpret_cast<const void*>(sink_))) return;
-  sink_(level, 0, 0, 0, text, function, sourceLine, &g_reportCaptureBlock);
+  SendReportText(sink_, &g_reportCaptureBlock, level, function, sourceLine, text);
 }
 
 void ReportEnvironment::GetServiceInfo(std::wstring* imagePath, std::wstring* account) {
@@ -87,6 +104,7 @@ void ReportEnvironment::GetServiceInfo(std::wstring* imagePath, std::wstring* ac
 }
 
 void ReportEnvironment::WriteNetworkAddresses() {
+  const WinsockSession winsock;
   char host[256] = {};
   if (::gethostname(host, 255) != 0) {
     // Also the answer when the process has not started the socket library.
@@ -150,10 +168,13 @@ void ReportEnvironment::ReportEnvironmentVersions() {
     }
   }
 
-  // The system information (processor, memory, disk, up time, time zone) and the TCP/IP
-  // provider's version belong here, before the addresses, once the report carries them.
+  ReportSystemInfo();
+  ReportTcpIpProvider();
   WriteNetworkAddresses();
-  // After the addresses come, in this order: the Winsock 2 catalog, the XML parser, the
-  // OLE DB providers, the data-access components, the ADO library and the running
-  // processes.
+  ReportWinsockCatalog();
+  ReportXmlParser();
+  ReportSqlProviders(provider_list(sink_));
+  ReportDataAccessComponents();
+  ReportAdoLibrary();
+  ReportCurrentProcesses();
 }
