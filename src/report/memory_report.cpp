@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <iterator>
+
 #include "diagnostics/library_loading.h"
 #include "logging/log_levels.h"
 #include "report/report_environment.h"
@@ -20,15 +22,24 @@ Function LookUp(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
-unsigned long long Kilobytes(unsigned long long bytes) { return bytes >> 10; }
+// The memory figures of both queries, in the order the report gives them.
+constexpr const wchar_t* kMemoryFigures[] = {
+    L"Total size of physical memory",
+    L"Size of physical memory available",
+    L"Size of the committed memory limit",
+    L"Size of available memory to commit",
+    L"Total size of the user mode portion of the virtual address space of the TVX process",
+    L"Size of unreserved and uncommitted memory in the user mode portion of the virtual address space of the TVX "
+    L"process",
+};
 
 }  // namespace
 
 void ReportEnvironment::ReportSystemMemoryInfo(ReportEnvironment* report) {
   const ReportLineSink sink = report != nullptr ? report->sink_ : &LogReportLine;
-  const auto write = [sink](int sourceLine, const wchar_t* format, auto value) {
+  const auto write = [sink](int sourceLine, const wchar_t* format, auto... values) {
     SendReportLine(sink, ReportCaptureBlock(), kLineBufferChars, kLogInformation, kMemoryInfo, sourceLine, format,
-                   value);
+                   values...);
   };
 
   const auto globalMemoryStatusEx =
@@ -38,34 +49,23 @@ void ReportEnvironment::ReportSystemMemoryInfo(ReportEnvironment* report) {
     status.dwLength = sizeof(status);
     if (globalMemoryStatusEx(&status)) {
       write(__LINE__, L"[ENV] %ld percent of memory in use.", status.dwMemoryLoad);
-      write(__LINE__, L"[ENV] Total size of physical memory: %I64d KB", Kilobytes(status.ullTotalPhys));
-      write(__LINE__, L"[ENV] Size of physical memory available: %I64d KB", Kilobytes(status.ullAvailPhys));
-      write(__LINE__, L"[ENV] Size of the committed memory limit: %I64d KB", Kilobytes(status.ullTotalPageFile));
-      write(__LINE__, L"[ENV] Size of available memory to commit: %I64d KB", Kilobytes(status.ullAvailPageFile));
-      write(__LINE__,
-            L"[ENV] Total size of the user mode portion of the virtual address space of the TVX process: %I64d KB",
-            Kilobytes(status.ullTotalVirtual));
-      write(__LINE__,
-            L"[ENV] Size of unreserved and uncommitted memory in the user mode portion of the virtual address "
-            L"space of the TVX process: %I64d KB",
-            Kilobytes(status.ullAvailVirtual));
+      const DWORDLONG figures[] = {status.ullTotalPhys,     status.ullAvailPhys,    status.ullTotalPageFile,
+                                   status.ullAvailPageFile, status.ullTotalVirtual, status.ullAvailVirtual};
+      for (std::size_t n = 0; n < std::size(figures); ++n) {
+        write(__LINE__, L"[ENV] %s: %I64d KB", kMemoryFigures[n], figures[n] >> 10);
+      }
     }
   } else {
+    // Without the 64-bit query there is no load figure, and every figure is 32 bits.
     MEMORYSTATUS status{};
     status.dwLength = sizeof(status);
     ::GlobalMemoryStatus(&status);
-    const auto kilobytes = [](SIZE_T bytes) { return static_cast<unsigned long>(static_cast<DWORD>(bytes) >> 10); };
-    write(__LINE__, L"[ENV] Total size of physical memory: %7ld KB", kilobytes(status.dwTotalPhys));
-    write(__LINE__, L"[ENV] Size of physical memory available: %7ld KB", kilobytes(status.dwAvailPhys));
-    write(__LINE__, L"[ENV] Size of the committed memory limit: %7ld KB", kilobytes(status.dwTotalPageFile));
-    write(__LINE__, L"[ENV] Size of available memory to commit: %7ld KB", kilobytes(status.dwAvailPageFile));
-    write(__LINE__,
-          L"[ENV] Total size of the user mode portion of the virtual address space of the TVX process: %7ld KB",
-          kilobytes(status.dwTotalVirtual));
-    write(__LINE__,
-          L"[ENV] Size of unreserved and uncommitted memory in the user mode portion of the virtual address space "
-          L"of the TVX process: %7ld KB",
-          kilobytes(status.dwAvailVirtual));
+    const SIZE_T figures[] = {status.dwTotalPhys,     status.dwAvailPhys,    status.dwTotalPageFile,
+                              status.dwAvailPageFile, status.dwTotalVirtual, status.dwAvailVirtual};
+    for (std::size_t n = 0; n < std::size(figures); ++n) {
+      write(__LINE__, L"[ENV] %s: %7ld KB", kMemoryFigures[n],
+            static_cast<unsigned long>(static_cast<DWORD>(figures[n]) >> 10));
+    }
   }
 
   const UniqueModule psapi(LoadLibraryKeepingFilter("Psapi.dll"));
@@ -78,6 +78,6 @@ void ReportEnvironment::ReportSystemMemoryInfo(ReportEnvironment* report) {
   counters.cb = sizeof(counters);
   if (getProcessMemoryInfo(process.get(), reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters), sizeof(counters))) {
     write(__LINE__, L"[ENV] Size of private memory of the TVX process: %I64d KB",
-          Kilobytes(static_cast<unsigned long long>(counters.PrivateUsage)));
+          static_cast<unsigned long long>(counters.PrivateUsage) >> 10);
   }
 }

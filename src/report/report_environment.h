@@ -46,9 +46,11 @@ class ReportEnvironment {
 
   // One line per running process, from the Toolhelp snapshot, or from the performance
   // data where kernel32 has no Toolhelp functions. A fault during the walk is reported
-  // as a line; nothing is thrown.
+  // as a line; nothing is thrown. `toolhelp` and `query` play kernel32's and the
+  // registry's parts.
   void ReportCurrentProcesses();
-  void ReportCurrentProcesses(const ToolhelpFunctions& toolhelp);
+  void ReportCurrentProcesses(const ToolhelpFunctions& toolhelp,
+                              PerformanceDataQuery query = &QuerySystemPerformanceData);
   // The performance-data path on its own; `query` plays the registry's part.
   void ReportCurrentProcessesNT(PerformanceDataQuery query = &QuerySystemPerformanceData);
 

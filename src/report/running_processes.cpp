@@ -47,11 +47,11 @@ ToolhelpFunctions KernelToolhelpFunctions() {
 
 void ReportEnvironment::ReportCurrentProcesses() { ReportCurrentProcesses(KernelToolhelpFunctions()); }
 
-void ReportEnvironment::ReportCurrentProcesses(const ToolhelpFunctions& toolhelp) {
+void ReportEnvironment::ReportCurrentProcesses(const ToolhelpFunctions& toolhelp, PerformanceDataQuery query) {
   UniqueFileHandle snapshot;
   try {
     if (!toolhelp.complete()) {
-      ReportCurrentProcessesNT();
+      ReportCurrentProcessesNT(query);
       return;
     }
     // A failed snapshot lists nothing: the first walk call fails on it.
@@ -77,7 +77,8 @@ void ReportEnvironment::ReportCurrentProcesses(const ToolhelpFunctions& toolhelp
   try {
     CloseSnapshot(snapshot);
   } catch (const StructuredException& fault) {
-    WriteLine(kLogError, kProcesses, __LINE__, L"Failed to close handle after enumerating processes. Exception code: 0x%X",
+    WriteLine(kLogError, kProcesses, __LINE__,
+              L"Failed to close handle after enumerating processes. Exception code: 0x%X",
               static_cast<unsigned>(fault.code));
   } catch (...) {
     WriteFixed(kLogError, kProcesses, __LINE__,

@@ -57,6 +57,16 @@ inline PERF_COUNTER_DEFINITION Counter(DWORD titleIndex, DWORD offset, DWORD siz
   return counter;
 }
 
+// The data block header and the object, with the parts' offsets noted; the counter
+// definitions follow.
+inline PerformanceBlock StartBlock(const PERF_OBJECT_TYPE& object) {
+  PerformanceBlock block;
+  Append(block.bytes, Header());
+  block.objectAt = Append(block.bytes, object);
+  block.firstDefinitionAt = block.bytes.size();
+  return block;
+}
+
 // Sets the lengths that are only known once the whole block is built.
 inline void Finish(PerformanceBlock& block) {
   block.Patch(offsetof(PERF_DATA_BLOCK, TotalByteLength), static_cast<DWORD>(block.bytes.size()));
@@ -71,19 +81,16 @@ inline void Finish(PerformanceBlock& block) {
 inline PerformanceBlock SystemObjectBlock(const std::vector<std::pair<DWORD, std::int64_t>>& counters,
                                           std::int64_t performanceTime, std::int64_t frequency) {
   using namespace performance_block_detail;
-  PerformanceBlock block;
-  Append(block.bytes, Header());
-  block.objectAt = block.bytes.size();
   PERF_OBJECT_TYPE object{};
   object.HeaderLength = sizeof(PERF_OBJECT_TYPE);
-  object.DefinitionLength = static_cast<DWORD>(sizeof(PERF_OBJECT_TYPE) + counters.size() * sizeof(PERF_COUNTER_DEFINITION));
+  object.DefinitionLength =
+      static_cast<DWORD>(sizeof(PERF_OBJECT_TYPE) + counters.size() * sizeof(PERF_COUNTER_DEFINITION));
   object.ObjectNameTitleIndex = 2;
   object.NumCounters = static_cast<DWORD>(counters.size());
   object.NumInstances = PERF_NO_INSTANCES;
   object.PerfTime.QuadPart = performanceTime;
   object.PerfFreq.QuadPart = frequency;
-  Append(block.bytes, object);
-  block.firstDefinitionAt = block.bytes.size();
+  PerformanceBlock block = StartBlock(object);
   for (std::size_t n = 0; n < counters.size(); ++n) {
     Append(block.bytes, Counter(counters[n].first, static_cast<DWORD>(sizeof(PERF_COUNTER_BLOCK) + 4 + n * 8), 8));
   }
@@ -101,17 +108,13 @@ inline PerformanceBlock SystemObjectBlock(const std::vector<std::pair<DWORD, std
 inline PerformanceBlock ProcessObjectBlock(const std::vector<std::pair<std::wstring, DWORD>>& processes,
                                            DWORD idCounterIndex) {
   using namespace performance_block_detail;
-  PerformanceBlock block;
-  Append(block.bytes, Header());
-  block.objectAt = block.bytes.size();
   PERF_OBJECT_TYPE object{};
   object.HeaderLength = sizeof(PERF_OBJECT_TYPE);
   object.DefinitionLength = sizeof(PERF_OBJECT_TYPE) + 2 * sizeof(PERF_COUNTER_DEFINITION);
   object.ObjectNameTitleIndex = 230;
   object.NumCounters = 2;
   object.NumInstances = static_cast<LONG>(processes.size());
-  Append(block.bytes, object);
-  block.firstDefinitionAt = block.bytes.size();
+  PerformanceBlock block = StartBlock(object);
   constexpr DWORD kIdOffset = sizeof(PERF_COUNTER_BLOCK) + 4;
   Append(block.bytes, Counter(idCounterIndex + 2, sizeof(PERF_COUNTER_BLOCK), 4));
   Append(block.bytes, Counter(idCounterIndex, kIdOffset, 4));
@@ -157,10 +160,10 @@ struct StandInPerformanceData {
   static inline std::vector<DWORD> offeredBytes;
   static inline std::wstring items;
 
-  static void Answer(PerformanceBlock answer, DWORD needed = 0) {
+  static void Answer(PerformanceBlock answer, DWORD needed = 0, LONG failing = ERROR_SUCCESS) {
     block = std::move(answer);
     neededBytes = needed;
-    failure = ERROR_SUCCESS;
+    failure = failing;
     offeredBytes.clear();
     items.clear();
   }
@@ -174,4 +177,12 @@ struct StandInPerformanceData {
     *bytes = block.size();
     return ERROR_SUCCESS;
   }
+};
+
+// One row of a table of answers and the lines a section must write for it.
+struct StandInCase {
+  const char* name;
+  PerformanceBlock block;
+  LONG failure;
+  std::vector<std::wstring> lines;
 };

@@ -147,20 +147,14 @@ TEST(ReportCurrentProcessesNT, DataThatCannotBeWalkedIsSaidSo) {
   nameOutside.Patch(nameOutside.instanceAt[1] + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), DWORD{0xFFFFFF00});
   const std::wstring couldNot = L"[ENV] Could Not Obtain Performance Data!";
   const std::wstring firstLine = L"[ENV] Running Process: one, ID: " + std::to_wstring(sizeof(PERF_COUNTER_BLOCK) + 8);
-  const struct {
-    const char* name;
-    PerformanceBlock block;
-    LONG failure;
-    Texts lines;
-  } cases[] = {
+  const StandInCase cases[] = {
       {"query fails", HeaderOnlyBlock(), ERROR_ACCESS_DENIED, {couldNot}},
       {"header only, as Wine answers", HeaderOnlyBlock(), ERROR_SUCCESS, {couldNot}},
       {"second name outside the block", nameOutside, ERROR_SUCCESS, {firstLine, couldNot}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    StandInPerformanceData::Answer(c.block);
-    StandInPerformanceData::failure = c.failure;
+    StandInPerformanceData::Answer(c.block, 0, c.failure);
     EXPECT_EQ(TextsOf(ReportFromStandIn()), c.lines);
   }
 }
@@ -230,9 +224,15 @@ TEST(ReportCurrentProcesses, FaultInTheWalkIsReportedAndTheSnapshotClosed) {
 TEST(ReportCurrentProcesses, WithoutToolhelpTheProcessesComeFromThePerformanceData) {
   ReportEnvironment report(&CapturingSink);
   TakeCapturedLines();
-  report.ReportCurrentProcesses({&FaultingToolhelp::CreateSnapshot, &FaultingToolhelp::First, nullptr});
-  // Wine's performance data is a bare header.
-  EXPECT_EQ(TextsOf(TakeCapturedLines()), Texts{L"[ENV] Could Not Obtain Performance Data!"});
+  StandInPerformanceData::Answer(ProcessObjectBlock({{L"System", 4}}, kIdProcessCounter));
+  FaultingToolhelp::snapshot = INVALID_HANDLE_VALUE;
+  report.ReportCurrentProcesses({&FaultingToolhelp::CreateSnapshot, &FaultingToolhelp::First, nullptr},
+                                &StandInPerformanceData::Query);
+  EXPECT_EQ(FaultingToolhelp::snapshot, INVALID_HANDLE_VALUE) << "a snapshot was taken";
+  const std::vector<SinkLine> lines = TakeCapturedLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text.rfind(L"[ENV] Running Process: System, ID: ", 0), 0u);
+  EXPECT_EQ(lines[0].function, "ReportEnvironment::ReportCurrentProcessesNT");
 }
 
 }  // namespace

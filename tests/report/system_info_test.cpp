@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -112,12 +113,7 @@ TEST(GetUpTimeSecs, EveryFailureAnswersMinusOneWithItsLine) {
   PerformanceBlock truncated = SystemObjectBlock({{kSystemUpTimeCounter, kNow - 10 * kFrequency}}, kNow, kFrequency);
   truncated.bytes.resize(truncated.bytes.size() - 4);  // half of the value is missing
 
-  const struct {
-    const char* name;
-    PerformanceBlock block;
-    LONG failure;
-    Texts lines;
-  } cases[] = {
+  const StandInCase cases[] = {
       {"query fails", UpFor(10), ERROR_ACCESS_DENIED,
        {L"[ENV] Error occurred while collecting performance data from the registry for System uptime"}},
       {"header only, as Wine answers", HeaderOnlyBlock(), ERROR_SUCCESS, {headerOnly}},
@@ -135,8 +131,7 @@ TEST(GetUpTimeSecs, EveryFailureAnswersMinusOneWithItsLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TakeCapturedLines();
-    StandInPerformanceData::Answer(c.block);
-    StandInPerformanceData::failure = c.failure;
+    StandInPerformanceData::Answer(c.block, 0, c.failure);
     EXPECT_EQ(UpTimeFromStandIn(), -1);
     const std::vector<SinkLine> lines = TakeCapturedLines();
     EXPECT_EQ(TextsOf(lines), c.lines);
@@ -146,6 +141,33 @@ TEST(GetUpTimeSecs, EveryFailureAnswersMinusOneWithItsLine) {
       EXPECT_EQ(line.block, ReportCaptureBlock());
     }
   }
+}
+
+TEST(ReportSystemMemoryInfo, WritesTheMemoryFiguresInKilobytesThenThePrivateMemory) {
+  ReportEnvironment report(&CapturingSink);
+  TakeCapturedLines();
+  ReportEnvironment::ReportSystemMemoryInfo(&report);
+  const Texts lines = TextsOf(TakeCapturedLines());
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);
+  ASSERT_TRUE(::GlobalMemoryStatusEx(&status));
+  const char* const patterns[] = {
+      R"(\[ENV\] \d+ percent of memory in use\.)",
+      R"(\[ENV\] Total size of physical memory: \d+ KB)",
+      R"(\[ENV\] Size of physical memory available: \d+ KB)",
+      R"(\[ENV\] Size of the committed memory limit: \d+ KB)",
+      R"(\[ENV\] Size of available memory to commit: \d+ KB)",
+      R"(\[ENV\] Total size of the user mode portion of the virtual address space of the TVX process: \d+ KB)",
+      R"(\[ENV\] Size of unreserved and uncommitted memory in the user mode portion of the virtual address space )"
+      R"(of the TVX process: \d+ KB)",
+      R"(\[ENV\] Size of private memory of the TVX process: \d+ KB)",
+  };
+  ASSERT_EQ(lines.size(), std::size(patterns));
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    EXPECT_TRUE(std::regex_match(std::string(lines[n].begin(), lines[n].end()), std::regex(patterns[n])))
+        << testing::PrintToString(lines[n]);
+  }
+  EXPECT_EQ(lines[1], L"[ENV] Total size of physical memory: " + std::to_wstring(status.ullTotalPhys / 1024) + L" KB");
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ class SourcesRowset final : public IRowset, public IAccessor, public RefCounted<
   // As a provider does: the value cut to what the binding holds, always terminated.
   static void WriteText(BYTE* value, const DBBINDING& binding, const std::wstring& text) {
     if (binding.wType != DBTYPE_WSTR || binding.cbMaxLen < sizeof(wchar_t)) return;
-    const std::size_t chars = std::min(text.size(), binding.cbMaxLen / sizeof(wchar_t) - 1);
+    const std::size_t chars = std::min<std::size_t>(text.size(), binding.cbMaxLen / sizeof(wchar_t) - 1);
     std::memcpy(value, text.data(), chars * sizeof(wchar_t));
     std::memset(value + chars * sizeof(wchar_t), 0, sizeof(wchar_t));
   }
@@ -291,11 +291,13 @@ ClassFactory g_factory;
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (classId != kEnumeratorClass) return CLASS_E_CLASSNOTAVAILABLE;
   return g_factory.QueryInterface(iid, object);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return g_outstanding == 0 ? S_OK : S_FALSE; }
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  return g_outstanding == 0 ? S_OK : S_FALSE;
+}
