@@ -95,9 +95,13 @@ void DebugLogger::OpenOutputs() {
   // Syslog and the debug log file open here too, before the event log and after it
   // respectively, once those outputs are part of the logger.
   OpenEventLog();
+  OpenDebugFile();
 }
 
-void DebugLogger::CloseOutputs() { CloseEventLog(); }
+void DebugLogger::CloseOutputs() {
+  CloseDebugFile();
+  CloseEventLog();
+}
 
 void DebugLogger::Run() {
   // The translator turns a processor fault while one record is handled into an
@@ -108,6 +112,7 @@ void DebugLogger::Run() {
   OpenOutputs();
   running_.store(true, std::memory_order_relaxed);
   DWORD lastSettingsRead = tickSource_();
+  debugFile_.StartRetryClock();
 
   for (;;) {
     const bool stopRequested = stopEvent().Wait(kCycleMs) == 1;
@@ -115,6 +120,7 @@ void DebugLogger::Run() {
     // A drain empties the queue, records added while it runs included.
     for (;;) {
       if (stopRequested) running_.store(false, std::memory_order_relaxed);
+      if (debugLogEnabled_) debugFile_.CheckBeforeRecord();
       std::unique_ptr<LogRecord> record = queue_.Pop();
       if (!record) break;
       try {
@@ -163,16 +169,20 @@ void DebugLogger::HandleRecord(const LogRecord& record) {
   if (queueLimit_ > 0) WatchQueue(record.time);
   if (queueOverflow_) {
     // Only the debug log file is served while the queue overflows.
+    WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId, L"");
     return;
   }
   WriteEventLog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
   WriteConsole(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
+  WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
+                 record.userText.GetWide());
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {
   const DWORD self = ::GetCurrentThreadId();
   WriteEventLog(time, self, level, message, 0);
   WriteConsole(time, self, level, message, 0);
+  WriteDebugFile(time, self, level, message, 0, L"");
 }
 
 void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,

@@ -51,10 +51,18 @@ void DebugLogger::ReadSettings() {
   blockingSyslog_ = ReadSwitch(key, L"BlockingSyslog", true);
   addSyslogHeader_ = ReadSwitch(key, L"AddSyslogHeader", true);
 
-  // The output switches open or close their output when they change. Syslog and the
-  // debug log file get their open and close here as those outputs join the logger.
+  // The output switches open or close their output when they change. Syslog gets its
+  // open and close here as that output joins the logger.
   sysLogEnabled_ = ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty());
-  debugLogEnabled_ = ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty());
+  const bool debugLogWanted = ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty());
+  if (debugLogWanted != debugLogEnabled_) {
+    debugLogEnabled_ = debugLogWanted;
+    if (debugLogWanted) {
+      ReopenDebugFile();
+    } else {
+      CloseDebugFile();
+    }
+  }
   const bool eventLogWanted = ReadSwitch(key, L"EventLogEnabled", true);
   if (eventLogWanted != eventLogEnabled_) {
     eventLogEnabled_ = eventLogWanted;
