@@ -86,6 +86,9 @@ void DeleteOldStructuredFiles(const StructuredNameParts& parts, const LogFileDat
 // The moment before which a file counts as old, in seconds since 1970: local midnight
 // of fileDate less maxAgeDays days, in 64 bits so that no age overflows into the future.
 std::int64_t RetentionCutOff(const LogFileDate& fileDate, int maxAgeDays);
+// Whether a found file is older than the cut-off: by its creation time inside date
+// folders (a file there is never rewritten under another date), else by its last write.
+bool IsOldLogFile(const WIN32_FIND_DATAW& found, bool byCreationTime, std::int64_t cutOff);
 
 // The debug log file output: the file, where the next line goes, the date and name of
 // the file, the encoding in use and the retry clock. Each line is encoded and written

@@ -36,9 +36,7 @@ void DeleteOldMatches(const std::wstring& folder, const std::wstring& pattern, s
                       bool byCreationTime) {
   if (pattern.size() > kMaxLogFileNameChars) return;
   ForEachFileMatch(pattern, [&](const WIN32_FIND_DATAW& found) {
-    if (IsFolder(found)) return;
-    const FILETIME& stamp = byCreationTime ? found.ftCreationTime : found.ftLastWriteTime;
-    if (SecondsSince1970(stamp) >= cutOff) return;
+    if (IsFolder(found) || !IsOldLogFile(found, byCreationTime, cutOff)) return;
     const std::wstring path = folder + found.cFileName;
     if (path.size() <= kMaxLogFileNameChars) ::DeleteFileW(path.c_str());
   });
@@ -54,6 +52,10 @@ std::wstring DailyStructuredNamePattern(const StructuredNameParts& parts) {
 }
 
 }  // namespace
+
+bool IsOldLogFile(const WIN32_FIND_DATAW& found, bool byCreationTime, std::int64_t cutOff) {
+  return SecondsSince1970(byCreationTime ? found.ftCreationTime : found.ftLastWriteTime) < cutOff;
+}
 
 std::int64_t RetentionCutOff(const LogFileDate& fileDate, int maxAgeDays) {
   std::tm midnight{};

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -304,6 +306,182 @@ TEST_F(DebugFileTest, AnEmptyPathOpensNothingAndEveryLineFails) {
   EXPECT_TRUE(logger_.OpenDebugFile());
   EXPECT_FALSE(logger_.DebugFile().IsOpen());
   EXPECT_FALSE(Write(L"goes nowhere"));
+}
+
+// ---- The logger thread's retry and change of date ----
+
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 5000) {
+  for (int i = 0; i < milliseconds && !condition(); ++i) ::Sleep(1);
+  return condition();
+}
+
+std::vector<std::wstring> Containing(const std::vector<std::wstring>& messages, const std::wstring& part) {
+  std::vector<std::wstring> found;
+  for (const std::wstring& message : messages) {
+    if (message.find(part) != std::wstring::npos) found.push_back(message);
+  }
+  return found;
+}
+
+// The process-wide logger running with its intake redirected to a sink: the debug file
+// output reports its failures through the logging calls, which reach it there.
+class ProcessDiagnostics {
+ public:
+  ProcessDiagnostics() {
+    DebugLogger& process = ProcessDebugLogger();
+    process.SetEventLogEnabled(false);
+    process.SetDebugLogEnabled(false);
+    process.SetRedirectSink(&sink_);
+    EXPECT_TRUE(process.Start());
+    EXPECT_TRUE(process.WaitForRunning(5000));
+  }
+  ~ProcessDiagnostics() {
+    ProcessDebugLogger().Stop();
+    ProcessDebugLogger().SetRedirectSink(nullptr);
+  }
+  std::vector<std::wstring> Take() { return sink_.Take(); }
+
+ private:
+  CapturingSink sink_;
+};
+
+UniqueFileHandle g_lock;
+
+TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOnceFree) {
+  const struct {
+    const char* name;
+    const wchar_t* file;
+    void (*place)(const std::wstring& folder);
+    void (*clear)(const std::wstring& folder);
+  } cases[] = {
+      {"its folder is a file", L"blocker\\trace.txt",
+       [](const std::wstring& folder) { WriteFileBytes(folder + L"\\blocker", "x"); },
+       [](const std::wstring& folder) { ::DeleteFileW((folder + L"\\blocker").c_str()); }},
+      {"it is read-only", L"readonly\\trace.txt",
+       [](const std::wstring& folder) {
+         ::CreateDirectoryW((folder + L"\\readonly").c_str(), nullptr);
+         WriteFileBytes(folder + L"\\readonly\\trace.txt", "");
+         ::SetFileAttributesW((folder + L"\\readonly\\trace.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+       },
+       [](const std::wstring& folder) {
+         ::SetFileAttributesW((folder + L"\\readonly\\trace.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+       }},
+      // Another program holds it open and shares it with nobody.
+      {"it is locked", L"locked\\trace.txt",
+       [](const std::wstring& folder) {
+         ::CreateDirectoryW((folder + L"\\locked").c_str(), nullptr);
+         g_lock.reset(::CreateFileW((folder + L"\\locked\\trace.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr));
+       },
+       [](const std::wstring&) { g_lock.reset(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring path = Path(c.file);
+    c.place(folder_.path());
+    if (UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        probe) {
+      // Wine running as root lets anyone write a read-only file; Windows does not.
+      std::printf("skipped \"%s\": this system writes the file anyway\n", c.name);
+      continue;
+    }
+    ProcessDiagnostics diagnostics;
+    logger_.SetDebugFilePath(path);
+    ASSERT_TRUE(logger_.Start());
+    ASSERT_TRUE(WaitForRunning(logger_));
+    logger_.AddRecord(3, 0, 0, L"lost while the file cannot be made", nullptr);
+
+    // Two retries meet the same obstacle: still one report.
+    for (int retry = 0; retry < 2; ++retry) {
+      g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+      ::Sleep(3 * DebugLogger::kCycleMs);
+    }
+    const std::vector<std::wstring> reports =
+        Containing(diagnostics.Take(), L"[DIAG] Could not create debug trace file " + path + L" : ");
+    EXPECT_EQ(reports.size(), 1u);
+
+    c.clear(folder_.path());
+    g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).find("Current Date") != std::string::npos; }));
+    logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
+    logger_.Stop();
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_NE(bytes.find("} written after the retry\r\n"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("lost while"), std::string::npos);
+  }
+}
+
+TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
+  DebugLogger::DebugFileLayout layout;
+  layout.dailyFiles = true;
+  logger_.SetDebugFileLayout(layout);
+  ASSERT_TRUE(logger_.Start());
+  ASSERT_TRUE(WaitForRunning(logger_));
+  EXPECT_EQ(logger_.DebugFile().FileName(), Path(L"trace20240310.txt"));
+  logger_.AddRecord(3, 0, 0, L"on the tenth", nullptr);
+  ::Sleep(2 * DebugLogger::kCycleMs);
+
+  SYSTEMTIME eleventh = kTenthOfMarch;
+  eleventh.wDay = 11;
+  g_now = eleventh;
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(Path(L"trace20240311.txt")); }));
+  logger_.AddRecord(3, 0, 0, L"on the eleventh", nullptr);
+  logger_.Stop();
+  const std::string tenth = ReadFileBytes(Path(L"trace20240310.txt"));
+  const std::string next = ReadFileBytes(Path(L"trace20240311.txt"));
+  EXPECT_NE(tenth.find("} on the tenth\r\n"), std::string::npos);
+  EXPECT_EQ(tenth.find("eleventh"), std::string::npos);
+  EXPECT_NE(next.find("Current Date: 2024/03/11\r\n"), std::string::npos);
+  EXPECT_NE(next.find("} on the eleventh\r\n"), std::string::npos);
+}
+
+class CountingListener : public DebugFileOpenedListener {
+ public:
+  void OnDebugFileOpened() override { ++opened; }
+  int opened = 0;
+};
+
+class DebugFileSwitch : public ScratchKeyTest {
+ public:
+  DebugFileSwitch() : ScratchKeyTest(L"DebugFileSwitch-"), folder_(L"vdf-switch-") {}
+
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(DebugFileSwitch, DebugLogEnabledClosesAndReopensTheFile) {
+  g_now = kTenthOfMarch;
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  logger.SetReportOnOpen(false);
+  logger.SetLocalTimeSource(&TestLocalTime);
+  logger.SetMaxFileSize(100000);
+  logger.SetDebugFilePath(folder_ / L"trace.txt");
+  logger.SetSettingsKey(path_, true);
+  CountingListener listener;
+  logger.SetFileOpenedListener(&listener);
+  ASSERT_TRUE(logger.OpenDebugFile());
+  logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"before the switch", 0, nullptr);
+
+  StoreDword(L"DebugLogEnabled", 0);
+  logger.ReadSettings();
+  EXPECT_FALSE(logger.DebugFile().IsOpen());
+  const std::string closed = ReadFileBytes(folder_ / L"trace.txt");
+  EXPECT_EQ(closed, Ascii(0, DateLine()) + "[30000] (03/10 14:05:09.007):{0x1A4} before the switch\r\n" +
+                        Ascii(0, kMarkerLine));
+  EXPECT_TRUE(logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"while off", 0, nullptr));
+  EXPECT_EQ(ReadFileBytes(folder_ / L"trace.txt"), closed);
+
+  StoreDword(L"DebugLogEnabled", 1);
+  logger.ReadSettings();
+  EXPECT_TRUE(logger.DebugFile().IsOpen());
+  EXPECT_EQ(listener.opened, 1);
+  logger.CloseDebugFile();
+  EXPECT_EQ(ReadFileBytes(folder_ / L"trace.txt"),
+            Ascii(0, DateLine()) + "[30000] (03/10 14:05:09.007):{0x1A4} before the switch\r\n" +
+                Ascii(0, DateLine()) + Ascii(0, kMarkerLine))
+      << "a new open continues at the marker with the date line";
 }
 
 // ---- Names ----
