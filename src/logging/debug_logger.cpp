@@ -92,8 +92,7 @@ void DebugLogger::LogErrno(const wchar_t* format, ...) {
 }
 
 void DebugLogger::OpenOutputs() {
-  // Syslog and the debug log file open here too, before the event log and after it
-  // respectively, once those outputs are part of the logger.
+  // Syslog opens here too, before the event log, once that output is part of the logger.
   OpenEventLog();
   OpenDebugFile();
 }
