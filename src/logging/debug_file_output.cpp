@@ -260,7 +260,8 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   const std::wstring name = ChooseFileName(startNewFile || owner_.GetDebugFileLayout().newFileWhenFull);
   if (name.empty() || EnsureFilePath(name) != 0) {
     failed_ = true;
-    owner_.LogErrno(L"[DIAG] Could not create debug trace file %s", name.c_str());
+    owner_.LogErrno(L"[DIAG] Could not create debug trace file %s",
+                    name.empty() ? owner_.DebugFilePath().c_str() : name.c_str());
     return false;
   }
 

@@ -102,8 +102,6 @@ class DebugFileOutput {
   // Encodings of DebugLogEncoding; any other value writes as kSingleByte.
   enum Encoding { kSingleByte = 0, kUtf8 = 1, kUtf16LE = 2 };
 
-  static constexpr const char kEndOfLogMarker[] = "====== END OF LOG ======\r\n";
-
   // Reads its settings from the owner when it opens and writes.
   explicit DebugFileOutput(DebugLogger& owner);
   DebugFileOutput(const DebugFileOutput&) = delete;

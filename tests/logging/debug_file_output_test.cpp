@@ -436,6 +436,35 @@ TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
   EXPECT_NE(next.find("} on the eleventh\r\n"), std::string::npos);
 }
 
+// While the queue overflows the other outputs are left out, never the file.
+TEST_F(DebugFileTest, EveryRecordReachesTheFileWhileTheQueueOverflows) {
+  logger_.SetDebugLogLevel(2);
+  logger_.SetQueueLimit(100);
+  for (int i = 0; i < 102; ++i) logger_.AddRecord(2, 0, 0, (L"r" + std::to_wstring(i)).c_str(), nullptr);
+  ASSERT_TRUE(logger_.Start());
+  logger_.Stop();
+  std::vector<std::string> messages;
+  const std::string bytes = Bytes();
+  for (std::size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = bytes.substr(start, end - start);
+    messages.push_back(line.substr(line.find("} ") + 2));
+  }
+  std::vector<std::string> expected = {
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for log file\"", "r0",
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Warning, EVENTMSG=\"Event queue has exceeded 75%\""};
+  const auto record = [](int i) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "r%d", i);
+    return std::string(text);
+  };
+  for (int i = 1; i <= 51; ++i) expected.push_back(record(i));
+  expected.push_back(
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Enabled, EVENTMSG=\"Event queue has dropped below 50%, "
+      "re-enabling all logging.\"");
+  for (int i = 52; i <= 101; ++i) expected.push_back(record(i));
+  EXPECT_EQ(messages, expected);
+}
+
 class CountingListener : public DebugFileOpenedListener {
  public:
   void OnDebugFileOpened() override { ++opened; }
