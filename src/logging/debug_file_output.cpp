@@ -289,7 +289,10 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
     if (!WriteHeader()) return false;
   } else if (found != wanted) {
     // A second round closes this file and starts a new one next to it.
-    return depth < 2 && OpenFile(true, depth + 1);
+    if (depth < 2) return OpenFile(true, depth + 1);
+    CloseWithoutMarker();
+    failed_ = true;
+    return false;
   }
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file_.get(), &size) || !SeekTo(size.QuadPart)) return false;
