@@ -206,6 +206,12 @@ TEST_F(DebugFileTest, WrapKeepsTheFileNearTheLimitAndTheNextOpenContinuesAtTheMa
     logger_.SetDebugLogEncoding(encoding);
     logger_.SetMaxFileSize(kLimit);
     ASSERT_TRUE(logger_.OpenDebugFile());
+    {
+      // Other programs may read and even write the file while the logger holds it.
+      UniqueFileHandle other(::CreateFileW(logger_.DebugFile().FileName().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+      EXPECT_TRUE(other);
+    }
     std::size_t longestLine = 0;
     std::size_t previousSize = 0;
     std::wstring lastLine;
@@ -402,7 +408,10 @@ TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOn
     EXPECT_EQ(reports.size(), 1u);
 
     c.clear(folder_.path());
-    g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+    g_ticks += DebugLogger::kDebugFileRetryMs;  // exactly the interval: not yet
+    ::Sleep(3 * DebugLogger::kCycleMs);
+    EXPECT_EQ(ReadFileBytes(path).find("Current Date"), std::string::npos);
+    g_ticks += 1;
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).find("Current Date") != std::string::npos; }));
     logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
     logger_.Stop();
