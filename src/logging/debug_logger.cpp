@@ -92,12 +92,13 @@ void DebugLogger::LogErrno(const wchar_t* format, ...) {
 }
 
 void DebugLogger::OpenOutputs() {
-  // The debug log file opens here too, after the event log, once it is part of the logger.
   OpenSyslog();
   OpenEventLog();
+  OpenDebugFile();
 }
 
 void DebugLogger::CloseOutputs() {
+  CloseDebugFile();
   CloseEventLog();
   CloseSyslog();
 }
@@ -111,6 +112,7 @@ void DebugLogger::Run() {
   OpenOutputs();
   running_.store(true, std::memory_order_relaxed);
   DWORD lastSettingsRead = tickSource_();
+  debugFile_.StartRetryClock();
 
   for (;;) {
     ConnectSyslogTargets();
@@ -119,6 +121,7 @@ void DebugLogger::Run() {
     // A drain empties the queue, records added while it runs included.
     for (;;) {
       if (stopRequested) running_.store(false, std::memory_order_relaxed);
+      if (debugLogEnabled_) debugFile_.CheckBeforeRecord();
       std::unique_ptr<LogRecord> record = queue_.Pop();
       if (!record) break;
       try {
@@ -167,12 +170,15 @@ void DebugLogger::HandleRecord(const LogRecord& record) {
   if (queueLimit_ > 0) WatchQueue(record.time);
   if (queueOverflow_) {
     // Only the debug log file is served while the queue overflows.
+    WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId, L"");
     return;
   }
   WriteEventLog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
   WriteConsole(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
   WriteSyslog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
               record.userText.GetWide());
+  WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
+                 record.userText.GetWide());
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {
@@ -180,6 +186,7 @@ void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* 
   WriteEventLog(time, self, level, message, 0);
   WriteConsole(time, self, level, message, 0);
   WriteSyslog(time, self, level, message, 0, nullptr);
+  WriteDebugFile(time, self, level, message, 0, L"");
 }
 
 void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,

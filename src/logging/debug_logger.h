@@ -7,6 +7,7 @@
 #include <string>
 
 #include "logging/console_output.h"
+#include "logging/debug_file_output.h"
 #include "logging/event_log_output.h"
 #include "logging/log_levels.h"
 #include "logging/log_queue.h"
@@ -77,6 +78,8 @@ class DebugLogger : public Thread {
       L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
 
   using TickSource = DWORD(WINAPI*)();
+  // Fills in the local date and time, as GetLocalTime does.
+  using LocalTimeSource = void(WINAPI*)(SYSTEMTIME*);
   using RecordHook = void (*)(const LogRecord& record);
 
   // Built idle: no thread, no open output, no setting read.
@@ -163,6 +166,11 @@ class DebugLogger : public Thread {
   // The millisecond tick count behind the settings and debug-file intervals;
   // GetTickCount unless a test drives time itself.
   void SetTickSource(TickSource source) noexcept { tickSource_ = source ? source : &::GetTickCount; }
+  DWORD Ticks() const { return tickSource_(); }
+  // The local date and time behind the change of date, the debug file's date line and
+  // the age of old files; GetLocalTime unless a test drives the date itself.
+  void SetLocalTimeSource(LocalTimeSource source) noexcept { localTimeSource_ = source ? source : &::GetLocalTime; }
+  void LocalTime(SYSTEMTIME* now) const { localTimeSource_(now); }
   // Runs at the start of handling each record, inside the record guard: lets tests make
   // one record's handling fail.
   void SetRecordHook(RecordHook hook) noexcept { recordHook_ = hook; }
@@ -194,6 +202,20 @@ class DebugLogger : public Thread {
   void WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
                    const wchar_t* userText);
   void CloseSyslog();
+
+  // ---- Debug log file output (DebugFileOutput): logger thread, or the owner while the
+  // thread does not run ----
+  bool OpenDebugFile() { return debugFile_.Open(); }
+  bool CloseDebugFile() { return debugFile_.Close(); }
+  bool ReopenDebugFile() { return debugFile_.Reopen(); }
+  bool WriteDebugFile(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
+                      const wchar_t* userText) {
+    return debugFile_.Write(time, threadId, level, message, eventId, userText);
+  }
+  DebugFileOutput& DebugFile() noexcept { return debugFile_; }
+  void SetDebugLogEncoding(int encoding) noexcept { debugLogEncoding_ = encoding; }
+  void SetDebugLogMaxDailyFileAge(int days) noexcept { debugLogMaxDailyFileAge_ = days; }
+  DebugFileOpenedListener* FileOpenedListener() const noexcept { return fileOpenedListener_; }
 
  protected:
   void Run() override;
@@ -263,4 +285,9 @@ class DebugLogger : public Thread {
 
   TickSource tickSource_ = &::GetTickCount;
   RecordHook recordHook_ = nullptr;
+
+  // The debug log file output. Declared last, so it is built after the settings it reads
+  // and closed (without its end-of-log marker) before they go.
+  LocalTimeSource localTimeSource_ = &::GetLocalTime;
+  DebugFileOutput debugFile_{*this};
 };

@@ -63,11 +63,11 @@ void DebugLogger::ReadSettings() {
   blockingSyslog_ = ReadSwitch(key, L"BlockingSyslog", true);
   addSyslogHeader_ = ReadSwitch(key, L"AddSyslogHeader", true);
 
-  // The output switches open or close their output when they change. The debug log file
-  // gets its open and close here as that output joins the logger.
+  // The output switches open or close their output when they change.
   ApplySwitch(&sysLogEnabled_, ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty()),
               [this] { OpenSyslog(); }, [this] { CloseSyslog(); });
-  debugLogEnabled_ = ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty());
+  ApplySwitch(&debugLogEnabled_, ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty()),
+              [this] { ReopenDebugFile(); }, [this] { CloseDebugFile(); });
   ApplySwitch(&eventLogEnabled_, ReadSwitch(key, L"EventLogEnabled", true), [this] { OpenEventLog(); },
               [this] { CloseEventLog(); });
 

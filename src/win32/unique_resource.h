@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <utility>
 
 // Move-only owner of one operating-system resource. Each Traits names the resource's
@@ -44,11 +45,25 @@ struct KernelHandleTraits {
   static void close(pointer handle) noexcept { ::CloseHandle(handle); }
 };
 
-// CreateFile and FindFirstFile answer INVALID_HANDLE_VALUE instead of null.
+// CreateFile answers INVALID_HANDLE_VALUE instead of null.
 struct FileHandleTraits {
   using pointer = HANDLE;
   static pointer none() noexcept { return INVALID_HANDLE_VALUE; }
   static void close(pointer handle) noexcept { ::CloseHandle(handle); }
+};
+
+// FindFirstFile answers INVALID_HANDLE_VALUE too, and its handle is closed by FindClose.
+struct FindHandleTraits {
+  using pointer = HANDLE;
+  static pointer none() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer handle) noexcept { ::FindClose(handle); }
+};
+
+// A stream of the C run time.
+struct CrtFileTraits {
+  using pointer = std::FILE*;
+  static pointer none() noexcept { return nullptr; }
+  static void close(pointer file) noexcept { std::fclose(file); }
 };
 
 struct MappedViewTraits {
@@ -83,6 +98,8 @@ struct LocalMemoryTraits {
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
+using UniqueCrtFile = UniqueResource<CrtFileTraits>;
 using UniqueMappedView = UniqueResource<MappedViewTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;

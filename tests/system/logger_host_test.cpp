@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "logging/debug_file_output.h"
 #include "support/child_process.h"
 #include "support/crlf_lines.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -72,6 +74,56 @@ TEST(LoggerHost, GeneratedRecordsFromSeveralThreadsAllArrive) {
   std::smatch summary;
   ASSERT_TRUE(std::regex_match(run.err, summary, kSummary)) << run.err;
   EXPECT_EQ(summary[1], "1500");
+}
+
+std::string Utf16(const std::string& ascii) {
+  std::string bytes;
+  for (const char c : ascii) bytes += std::string{c, '\0'};
+  return bytes;
+}
+
+TEST(LoggerHost, DebugFileHeadsWithTheDateThreadAndEnvironmentLinesThenTheRecords) {
+  ScratchFolder folder(L"vhost-");
+  const std::wstring path = folder / L"logs\\trace.txt";
+  const ChildResult run = RunChild(Logger(L"--file \"" + path + L"\" --level 2 first second"));
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  std::vector<std::string> lines = CrLfLines(ReadFileBytes(path));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "====== END OF LOG ======") << "the size limit is on by default";
+  lines.pop_back();
+  const std::regex fileLine(R"(\[(\d{5})\] \(\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}\):\{0x[0-9A-F]+\} (.*))");
+  std::vector<std::string> messages;
+  for (const std::string& line : lines) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, fileLine)) << line;
+    messages.push_back(match[2]);
+  }
+  ASSERT_GE(messages.size(), 5u);
+  EXPECT_EQ(messages[0].substr(0, 14), "Current Date: ");
+  EXPECT_EQ(messages[1], "[DIAG] EVENT=Thread_report, THREADID=" + messages[1].substr(37, messages[1].find(',', 37) - 37) +
+                             ", THREADNAME=\"DebugLogger\"");
+  EXPECT_EQ(messages[2].substr(0, 6), "[ENV] ");
+  EXPECT_EQ(std::vector<std::string>(messages.end() - 2, messages.end()), (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(lines.back().substr(1, 5), "20000") << "records of level 2 reach the file";
+}
+
+TEST(LoggerHost, StructuredDailyFileInUtf16WithoutTheReport) {
+  ScratchFolder folder(L"vhost-");
+  const ChildResult run = RunChild(Logger(L"--structured \"" + folder.path() +
+                                          L"\" svc comp --instance 3 --daily --date-folders --encoding 2 --no-report rec"));
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  const LogFileDate today{now.wYear, now.wMonth, now.wDay};
+  const StructuredNameParts parts{folder.path(), L"svc", LogHostName(), L"comp", 3, true, true};
+  wchar_t name[kMaxLogFileNameChars + 1];
+  ASSERT_TRUE(BuildStructuredFileName(parts, today, 1, name, std::size(name)));
+  const std::string bytes = ReadFileBytes(name);
+  EXPECT_EQ(bytes.substr(0, 2 + 36), "\xFF\xFE" + Utf16("UTF-16LE encoded\r\n"));
+  EXPECT_EQ(bytes.find(Utf16("[ENV]")), std::string::npos);
+  EXPECT_NE(bytes.find(Utf16("} rec\r\n")), std::string::npos);
 }
 
 TEST(LoggerHost, BadUsageExitsTwoWithAReason) {

@@ -27,6 +27,18 @@ const wchar_t* const kLoggerUsage =
     L"  --settings-key PATH   registry key (below HKLM) the logger re-reads\n"
     L"  --current-user        the settings key is below HKCU\n"
     L"  --queue-limit N       queue length above which only the debug file is served\n"
+  L"  --file PATH           write the debug log file PATH (folders are created)\n"
+  L"  --daily               one file per day: the date goes into the name\n"
+  L"  --max-size N          size limit of the file in bytes, 0 for none (default 2000000)\n"
+  L"  --new-file-when-full  at the size limit start a numbered file instead of wrapping\n"
+  L"  --instance N          instance number placed in file names\n"
+  L"  --structured ROOT PREFIX COMPONENT\n"
+  L"                        structured names: ROOT\\PREFIX<HOST>_COMPONENT_NN_SSSS.txt\n"
+  L"  --date-folders        structured files go into a folder per date\n"
+  L"  --split-lines         one file line per line of a message\n"
+  L"  --encoding 0|1|2      file encoding: 0 single byte, 1 UTF-8, 2 UTF-16LE\n"
+  L"  --max-age DAYS        with --daily, delete files older than DAYS days\n"
+  L"  --no-report           no environment report at the head of the file\n"
     L"  --help                show this text\n"
     L"\n"
     L"On exit prints to standard error: summary: records=N seconds=S rate=R/s\n";
@@ -105,6 +117,32 @@ bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOption
     } else if (argument == L"--queue-limit") {
       if (!number(0, 0x7FFFFFFF, &n)) return false;
       options->queueLimit = static_cast<int>(n);
+    } else if (argument == L"--daily") {
+      options->dailyFiles = true;
+    } else if (argument == L"--new-file-when-full") {
+      options->newFileWhenFull = true;
+    } else if (argument == L"--date-folders") {
+      options->dateFolders = true;
+    } else if (argument == L"--split-lines") {
+      options->splitLines = true;
+    } else if (argument == L"--no-report") {
+      options->report = false;
+    } else if (argument == L"--file") {
+      if (!value(&options->filePath)) return false;
+    } else if (argument == L"--max-size") {
+      if (!number(0, 0x7FFFFFFF, &options->maxFileSize)) return false;
+    } else if (argument == L"--instance") {
+      if (!number(0, 999, &n)) return false;
+      options->instance = static_cast<int>(n);
+    } else if (argument == L"--encoding") {
+      if (!number(0, 2, &n)) return false;
+      options->encoding = static_cast<int>(n);
+    } else if (argument == L"--max-age") {
+      if (!number(0, 0x7FFFFFFF, &n)) return false;
+      options->maxAgeDays = static_cast<int>(n);
+    } else if (argument == L"--structured") {
+      options->structured = true;
+      if (!value(&options->logRoot) || !value(&options->filePrefix) || !value(&options->component)) return false;
     } else if (argument == L"--user") {
       if (!value(&options->userText)) return false;
     } else if (argument == L"--app") {

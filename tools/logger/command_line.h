@@ -25,6 +25,21 @@ struct LoggerOptions {
   std::wstring settingsKey;
   bool currentUser = false;
   int queueLimit = 0;
+  // The debug log file; none without a path or a structured root.
+  std::wstring filePath;
+  bool dailyFiles = false;
+  long long maxFileSize = -1;  // -1 keeps the logger's own limit
+  bool newFileWhenFull = false;
+  int instance = 0;
+  bool structured = false;
+  std::wstring logRoot;
+  std::wstring filePrefix;
+  std::wstring component;
+  bool dateFolders = false;
+  bool splitLines = false;
+  int encoding = 0;
+  int maxAgeDays = 0;
+  bool report = true;  // the environment report heads every new file
   bool help = false;
 };
 

@@ -127,6 +127,28 @@ void Configure(const LoggerOptions& options) {
   }
   logger.SetSettingsKey(options.settingsKey, options.currentUser);
   logger.SetQueueLimit(options.queueLimit);
+
+  // Without a file asked for, the debug log file output stays off.
+  const std::wstring& filePath = options.filePath.empty() ? options.logRoot : options.filePath;
+  logger.SetDebugLogEnabled(!filePath.empty());
+  logger.SetDebugFilePath(filePath);
+  DebugLogger::DebugFileLayout layout;
+  layout.logRootDirectory = options.logRoot;
+  layout.fileNamePrefix = options.filePrefix;
+  layout.componentName = options.component;
+  layout.instanceNumber = options.instance;
+  layout.dailyFiles = options.dailyFiles;
+  layout.dateFolders = options.dateFolders;
+  layout.structuredFileNames = options.structured;
+  layout.newFileWhenFull = options.newFileWhenFull;
+  layout.splitMultiLineMessages = options.splitLines;
+  logger.SetDebugFileLayout(layout);
+  if (options.maxFileSize >= 0) logger.SetMaxFileSize(static_cast<int>(options.maxFileSize));
+  logger.SetDebugLogEncoding(options.encoding);
+  logger.SetDebugLogMaxDailyFileAge(options.maxAgeDays);
+  logger.SetReportOnOpen(options.report);
+  // Records of the requested level must reach the file too.
+  if (!filePath.empty() && options.level > logger.DebugLogLevel()) logger.SetDebugLogLevel(options.level);
 }
 
 }  // namespace

@@ -1,0 +1,559 @@
+// The debug log file output: naming, opening and continuing the file, encodings and
+// their headers, lines, the size limit and the end-of-log marker.
+
+#include "logging/debug_file_output.h"
+
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "app/process_objects.h"
+#include "diagnostics/system_error_text.h"
+#include "logging/debug_logger.h"
+#include "logging/log_file_search.h"
+#include "logging/log_levels.h"
+#include "logging/logging_calls.h"
+#include "logging/thread_names.h"
+#include "text/code_page.h"
+#include "text/stream_codecvt.h"
+
+namespace {
+
+constexpr std::int64_t kNoPosition = -1;
+// Lines are formatted into at most this many characters; a cut line gets its CR LF back.
+constexpr int kLineFormatChars = 1023;
+constexpr DWORD kMarkerChunkBytes = 8190;
+constexpr const wchar_t kMarkerText[] = L"====== END OF LOG ======";
+constexpr const wchar_t kWideEndOfLog[] = L"====== END OF LOG ======\r\n";
+constexpr const wchar_t kNonUnicodeLine[] =
+    L"[DIAG] Error writing the debug trace line - non-UNICODE characters encountered\r\n";
+
+// A formatted name, or empty when it does not fit the name limit.
+template <typename... Args>
+std::wstring FormatName(const wchar_t* format, Args... args) {
+  wchar_t name[kMaxLogFileNameChars + 2];
+  const int length = ::_snwprintf(name, kMaxLogFileNameChars + 1, format, args...);
+  if (length < 0 || static_cast<std::size_t>(length) > kMaxLogFileNameChars) return {};
+  return std::wstring(name, static_cast<std::size_t>(length));
+}
+
+bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+
+}  // namespace
+
+// ---- Names ----
+
+bool BuildStructuredFileName(const StructuredNameParts& p, const LogFileDate& date, int sequence, wchar_t* output,
+                             std::size_t capacity) {
+  if (output == nullptr || capacity == 0) return false;
+  output[0] = L'\0';
+  std::wstring name;
+  const wchar_t* root = p.root.c_str();
+  const wchar_t* prefix = p.prefix.c_str();
+  const wchar_t* host = p.host.c_str();
+  const wchar_t* component = p.component.c_str();
+  if (!p.dailyFiles && !p.dateFolders) {
+    name = FormatName(L"%s\\%s%s_%s_%02d_%04d.txt", root, prefix, host, component, p.instance, sequence);
+  } else if (!p.dailyFiles) {
+    name = FormatName(L"%s\\%04d%02d%02d\\%s%s_%s_%02d_%04d.txt", root, date.year, date.month, date.day, prefix,
+                      host, component, p.instance, sequence);
+  } else if (!p.dateFolders) {
+    name = FormatName(L"%s\\%s%s_%s_%02d_%04d%02d%02d_%04d.txt", root, prefix, host, component, p.instance,
+                      date.year, date.month, date.day, sequence);
+  } else {
+    name = FormatName(L"%s\\%04d%02d%02d\\%s%s_%s_%02d_%04d%02d%02d_%04d.txt", root, date.year, date.month,
+                      date.day, prefix, host, component, p.instance, date.year, date.month, date.day, sequence);
+  }
+  if (name.empty() || name.size() >= capacity) return false;
+  std::wmemcpy(output, name.c_str(), name.size() + 1);
+  return true;
+}
+
+std::wstring StructuredSearchPattern(const StructuredNameParts& parts, const LogFileDate& date) {
+  StructuredNameParts any = parts;
+  any.prefix = L"*";
+  wchar_t name[kMaxLogFileNameChars + 1];
+  if (!BuildStructuredFileName(any, date, 0, name, std::size(name))) return {};
+  // The sequence number is the four characters before ".txt".
+  std::wstring pattern = name;
+  pattern.replace(pattern.size() - 8, 4, L"????");
+  return pattern;
+}
+
+int FindHighestSequenceNumber(const StructuredNameParts& parts, const LogFileDate& date) {
+  const std::wstring pattern = StructuredSearchPattern(parts, date);
+  int highest = 0;
+  if (pattern.empty()) return highest;
+  ForEachFileMatch(pattern, [&](const WIN32_FIND_DATAW& found) {
+    const std::size_t length = std::wcslen(found.cFileName);
+    if (length < 8) return;
+    int number = 0;
+    for (std::size_t i = length - 8; i < length - 4; ++i) {
+      if (found.cFileName[i] < L'0' || found.cFileName[i] > L'9') return;
+      number = number * 10 + (found.cFileName[i] - L'0');
+    }
+    highest = std::max(highest, number);
+  });
+  return highest;
+}
+
+std::wstring PlainFileName::Numbered(int number) const {
+  wchar_t suffix[16];
+  ::_snwprintf(suffix, 16, L"_%03d", number);
+  suffix[15] = L'\0';
+  return dated + suffix + extension;
+}
+
+PlainFileName BuildPlainFileName(const std::wstring& path, int instance, bool dailyFiles, const LogFileDate& date) {
+  const std::wstring used = path.substr(0, kMaxLogFileNameChars);
+  PlainFileName name;
+  // The extension is looked for in the file's own name: a "." in a folder name would
+  // otherwise put the suffixes into the folder, and the file somewhere else.
+  std::wstring::size_type dot = used.rfind(L'.');
+  if (dot != std::wstring::npos && dot < FileNameStart(used)) dot = std::wstring::npos;
+  name.stem = dot == std::wstring::npos ? used : used.substr(0, dot);
+  name.extension = dot == std::wstring::npos ? std::wstring() : used.substr(dot);
+  wchar_t part[32];
+  if (instance != 0) {
+    ::_snwprintf(part, 32, dailyFiles ? L"-%03d-" : L"-%03d", instance);
+    part[31] = L'\0';
+    name.stem += part;
+  }
+  name.dated = name.stem;
+  if (dailyFiles) {
+    ::_snwprintf(part, 32, L"%04d%02d%02d", date.year, date.month, date.day);
+    part[31] = L'\0';
+    name.dated += part;
+  }
+  return name;
+}
+
+int NextPlainFileNumber(const PlainFileName& name) {
+  int next = 0;
+  const std::wstring bareDated = name.dated.substr(FileNameStart(name.dated));
+  ForEachFileMatch(name.dated + L"_???" + name.extension, [&](const WIN32_FIND_DATAW& found) {
+    const wchar_t* digits = found.cFileName + bareDated.size() + 1;
+    wchar_t* end = nullptr;
+    const long number = std::wcstol(digits, &end, 10);
+    if (end != digits && number >= 0 && number + 1 > next) next = static_cast<int>(number + 1);
+  });
+  return next;
+}
+
+int EnsureFilePath(const std::wstring& fullPath) {
+  const std::wstring path = fullPath.substr(0, kMaxLogFileNameChars);
+  errno = 0;
+  std::wstring::size_type from = 0;
+  if (path.compare(0, 2, L"\\\\") == 0) {
+    // The server and the share cannot be created: folders start after the share.
+    const std::wstring::size_type serverEnd = path.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos) {
+      errno = EINVAL;
+      return -1;
+    }
+    from = path.find(L'\\', serverEnd + 1);
+    if (from == std::wstring::npos) from = path.size();
+  }
+  for (std::wstring::size_type separator = path.find(L'\\', from == 0 ? 0 : from + 1);
+       separator != std::wstring::npos; separator = path.find(L'\\', separator + 1)) {
+    if (separator == 0 || path[separator - 1] == L':') continue;  // the root of a drive
+    const std::wstring folder = path.substr(0, separator);
+    if (::_waccess(folder.c_str(), 0) == 0) continue;
+    if (::_wmkdir(folder.c_str()) != 0 && errno != EEXIST) return -1;
+  }
+  // Opening for appending creates a missing file and refuses a read-only one or a name
+  // whose folder is a file, before the logger opens it for good.
+  UniqueCrtFile probe(::_wfopen(path.c_str(), L"a+"));
+  if (!probe) return -1;
+  errno = 0;
+  return 0;
+}
+
+std::wstring LogHostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH * 4 + 1] = {};
+  DWORD length = static_cast<DWORD>(std::size(name));
+  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
+  std::wstring host(name, std::min<std::size_t>(length, 32));
+  for (wchar_t& c : host) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  return host;
+}
+
+// ---- The output ----
+
+DebugFileOutput::DebugFileOutput(DebugLogger& owner)
+    : owner_(owner),
+      utf8_(std::locale::classic(), new UTF8StreamCodeCvtFacet),
+      utf16_(std::locale::classic(), new UTF16LEStreamCodeCvtFacet) {}
+
+LogFileDate DebugFileOutput::Today() const {
+  SYSTEMTIME now{};
+  owner_.LocalTime(&now);
+  return LogFileDate{now.wYear, now.wMonth, now.wDay};
+}
+
+StructuredNameParts DebugFileOutput::StructuredParts() const {
+  const DebugLogger::DebugFileLayout& layout = owner_.GetDebugFileLayout();
+  StructuredNameParts parts;
+  parts.root = layout.logRootDirectory;
+  parts.prefix = layout.fileNamePrefix;
+  parts.host = LogHostName();
+  parts.component = layout.componentName;
+  parts.instance = layout.instanceNumber;
+  parts.dailyFiles = layout.dailyFiles;
+  parts.dateFolders = layout.dateFolders;
+  return parts;
+}
+
+std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
+  const DebugLogger::DebugFileLayout& layout = owner_.GetDebugFileLayout();
+  const bool deleteOld = layout.dailyFiles && owner_.DebugLogMaxDailyFileAge() > 0;
+  if (layout.structuredFileNames) {
+    const StructuredNameParts parts = StructuredParts();
+    if (deleteOld) DeleteOldStructuredFiles(parts, fileDate_, owner_.DebugLogMaxDailyFileAge());
+    int sequence = FindHighestSequenceNumber(parts, fileDate_);
+    sequence = startNewFile ? sequence + 1 : std::max(sequence, 1);
+    wchar_t name[kMaxLogFileNameChars + 1];
+    if (!BuildStructuredFileName(parts, fileDate_, sequence, name, std::size(name))) {
+      errno = ENAMETOOLONG;
+      return {};
+    }
+    return name;
+  }
+  const PlainFileName plain =
+      BuildPlainFileName(owner_.DebugFilePath(), layout.instanceNumber, layout.dailyFiles, fileDate_);
+  if (deleteOld) DeleteOldPlainFiles(plain.stem, plain.extension, fileDate_, owner_.DebugLogMaxDailyFileAge());
+  const std::wstring name = startNewFile ? plain.Numbered(NextPlainFileNumber(plain)) : plain.Name();
+  if (name.size() > kMaxLogFileNameChars) {
+    errno = ENAMETOOLONG;
+    return {};
+  }
+  return name;
+}
+
+bool DebugFileOutput::Open() { return OpenFile(false, 0); }
+
+bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
+  if (!owner_.DebugLogEnabled()) return true;
+  // Values other than the two multi-byte encodings write one byte per character.
+  const int configured = owner_.DebugLogEncoding();
+  const int wanted = configured == kUtf8 || configured == kUtf16LE ? configured : kSingleByte;
+  if (file_) {
+    const int found = DetectEncoding();
+    if (found == -1) {
+      if (WriteHeader()) return true;
+    } else if (found == wanted) {
+      return true;
+    }
+    // A file of another encoding is left as it is, without a marker, for a new one.
+    startNewFile = true;
+    CloseWithoutMarker();
+  }
+  if (owner_.DebugFilePath().empty()) return true;
+
+  fileDate_ = Today();
+  const std::wstring name = ChooseFileName(startNewFile || owner_.GetDebugFileLayout().newFileWhenFull);
+  if (name.empty() || EnsureFilePath(name) != 0) {
+    failed_ = true;
+    owner_.LogErrno(L"[DIAG] Could not create debug trace file %s",
+                    name.empty() ? owner_.DebugFilePath().c_str() : name.c_str());
+    return false;
+  }
+
+  file_.reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
+    const DWORD error = ::GetLastError();
+    failed_ = true;
+    if (error != lastOpenError_) {
+      lastOpenError_ = error;
+      LogMessageWithId(kLogError, kEventIdError, L"[DIAG] Debug trace file %s was not open : %s", name.c_str(),
+                       Win32CallError(L"CreateFileW", error).c_str());
+    }
+    return false;
+  }
+  fileName_ = name;
+  failed_ = false;
+  lastOpenError_ = 0;
+  owner_.ResetLastErrno();
+  encoding_ = static_cast<Encoding>(wanted);
+  position_ = 0;
+
+  const int found = DetectEncoding();
+  if (found == -1) {
+    if (!WriteHeader()) return false;
+  } else if (found != wanted) {
+    // A second round closes this file and starts a new one next to it.
+    if (depth < 2) return OpenFile(true, depth + 1);
+    CloseWithoutMarker();
+    failed_ = true;
+    return false;
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file_.get(), &size) || !SeekTo(size.QuadPart)) return false;
+  if (owner_.MaxFileSize() > 0 && found != -1) {
+    const std::int64_t marker = FindEndOfLogMarker();
+    if (marker != kNoPosition && !SeekTo(marker)) return false;
+  }
+
+  if (owner_.DebugLogLevel() >= kLogInformation) {
+    SYSTEMTIME now{};
+    owner_.LocalTime(&now);
+    wchar_t dateLine[64];
+    ::_snwprintf(dateLine, 64, L"Current Date: %04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
+    dateLine[63] = L'\0';
+    if (WriteLine(now, ::GetCurrentThreadId(), kLogInformation, dateLine, 0, nullptr) == kNoPosition) return false;
+    if (!WriteThreadReport()) return false;
+    if (owner_.ReportOnOpen()) owner_.Report().ReportEnvironmentVersions();
+  }
+  return true;
+}
+
+bool DebugFileOutput::WriteThreadReport() {
+  ThreadNameRegistry& names = ProcessThreadNames();
+  ThreadNameRegistry::Iterator at;
+  DWORD threadId = 0;
+  std::string name;
+  bool written = true;
+  SYSTEMTIME now{};
+  owner_.LocalTime(&now);
+  // The walk holds the registry's lock until its last step, so it always runs to the end.
+  for (bool more = names.First(&at, &threadId, &name); more; more = names.Next(&at, &threadId, &name)) {
+    if (!written) continue;
+    TemporaryWideText wideName(name.c_str());
+    wchar_t line[kMaxLogFileNameChars + 96];
+    ::_snwprintf(line, std::size(line) - 1, L"[DIAG] EVENT=Thread_report, THREADID=0x%X, THREADNAME=\"%.255s\"",
+                 static_cast<unsigned>(threadId), wideName.get() != nullptr ? wideName.get() : L"");
+    line[std::size(line) - 1] = L'\0';
+    written = Write(now, ::GetCurrentThreadId(), kLogInformation, line, 0, L"");
+  }
+  return written;
+}
+
+void DebugFileOutput::CloseWithoutMarker() { file_.reset(); }
+
+bool DebugFileOutput::Close() {
+  if (!file_) return true;
+  if (owner_.MaxFileSize() > 0) WriteEncoded(kWideEndOfLog, std::size(kWideEndOfLog) - 1);
+  if (!::CloseHandle(file_.release())) failed_ = true;
+  return true;
+}
+
+bool DebugFileOutput::Reopen() {
+  Close();
+  if (!Open()) return false;
+  if (!owner_.DebugLogEnabled()) return true;
+  if (file_ && owner_.FileOpenedListener() != nullptr) owner_.FileOpenedListener()->OnDebugFileOpened();
+  return IsOpen();
+}
+
+void DebugFileOutput::StartRetryClock() { lastCheck_ = owner_.Ticks(); }
+
+void DebugFileOutput::CheckBeforeRecord() {
+  const bool dateChanged =
+      owner_.GetDebugFileLayout().dailyFiles && !owner_.DebugFilePath().empty() && Today() != fileDate_;
+  const DWORD now = owner_.Ticks();
+  // The two counts' difference as a signed 32-bit number: a wrapped tick count still
+  // gives the time that passed.
+  const bool retryDue = (!file_ || failed_) &&
+                        static_cast<std::int32_t>(now - lastCheck_) > DebugLogger::kDebugFileRetryMs;
+  if (!retryDue && !dateChanged) return;
+  lastCheck_ = now;
+  Reopen();
+}
+
+// ---- Writing ----
+
+bool DebugFileOutput::SeekTo(std::int64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = position;
+  if (!::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN)) {
+    failed_ = true;
+    return false;
+  }
+  position_ = position;
+  return true;
+}
+
+bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length) {
+  if (!file_) return false;
+  const std::size_t most = length * 4;
+  if (buffer_.size() < most) buffer_.resize(most);
+  char* bytes = buffer_.data();
+  std::size_t count = 0;
+  if (encoding_ == kSingleByte) {
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    count = length;
+  } else {
+    const auto& convert = std::use_facet<WideCodeCvt>(encoding_ == kUtf8 ? utf8_ : utf16_);
+    std::mbstate_t state{};
+    const wchar_t* fromNext = text;
+    char* toNext = bytes;
+    convert.out(state, text, text + length, fromNext, bytes, bytes + most, toNext);
+    // A high surrogate left at the very end is written on its own.
+    char* end = toNext;
+    convert.unshift(state, toNext, bytes + most, end);
+    count = static_cast<std::size_t>(end - bytes);
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file_.get(), bytes, static_cast<DWORD>(count), &written, nullptr) || written != count) {
+    // What part of the line reached the file is overwritten by the next one.
+    SeekTo(position_);
+    failed_ = true;
+    return false;
+  }
+  position_ += static_cast<std::int64_t>(count);
+  return true;
+}
+
+bool DebugFileOutput::WriteHeader() {
+  if (encoding_ == kSingleByte) return true;
+  if (!file_) return false;
+  const wchar_t* header = encoding_ == kUtf8 ? L"\xFEFFUTF-8 encoded\r\n" : L"\xFEFFUTF-16LE encoded\r\n";
+  if (!WriteEncoded(header, std::wcslen(header))) {
+    owner_.LogErrno(L"[DIAG] Error during writing the debug file header");
+    return false;
+  }
+  return true;
+}
+
+int DebugFileOutput::DetectEncoding() {
+  LARGE_INTEGER size{};
+  if (!file_ || !::GetFileSizeEx(file_.get(), &size)) return -2;
+  if (size.QuadPart == 0) return -1;
+  unsigned char head[32] = {};
+  DWORD got = 0;
+  const std::int64_t keep = position_;
+  const bool read = SeekTo(0) && ::ReadFile(file_.get(), head, sizeof(head), &got, nullptr) && got > 0;
+  if (!SeekTo(keep) || !read) return -2;
+  const auto startsWith = [&](std::size_t offset, const char* text) {
+    const std::size_t length = std::strlen(text);
+    return offset + length <= got && std::memcmp(head + offset, text, length) == 0;
+  };
+  const auto startsWithWide = [&](std::size_t offset, const char* text) {
+    const std::size_t length = std::strlen(text);
+    if (offset + 2 * length > got) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+      if (head[offset + 2 * i] != static_cast<unsigned char>(text[i]) || head[offset + 2 * i + 1] != 0) return false;
+    }
+    return true;
+  };
+  if (startsWith(0, "\xEF\xBB\xBF")) return startsWith(3, "UTF-8") ? kUtf8 : -2;
+  if (startsWith(0, "\xFF\xFE")) {
+    return startsWithWide(2, "UTF-16LE") || startsWithWide(2, "UTF-16BE") ? kUtf16LE : -2;
+  }
+  if (startsWith(0, "\xFE\xFF")) return -2;
+  return kSingleByte;
+}
+
+std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
+  // The marker as it sits in the file, without its line break.
+  std::string marker;
+  for (const wchar_t* c = kMarkerText; *c != L'\0'; ++c) {
+    marker += static_cast<char>(*c);
+    if (encoding_ == kUtf16LE) marker += '\0';
+  }
+  UniqueFileHandle reader(::CreateFileW(fileName_.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!reader) return kNoPosition;
+  std::string chunk(kMarkerChunkBytes, '\0');
+  // Consecutive chunks overlap by the marker's whole length, so a marker that straddles
+  // a chunk boundary lies whole in the next chunk, in every encoding.
+  const std::int64_t overlap = static_cast<std::int64_t>(marker.size());
+  std::int64_t offset = 0;
+  for (;;) {
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD got = 0;
+    if (!::SetFilePointerEx(reader.get(), at, nullptr, FILE_BEGIN) ||
+        !::ReadFile(reader.get(), chunk.data(), kMarkerChunkBytes, &got, nullptr) || got == 0) {
+      return kNoPosition;
+    }
+    for (std::string::size_type hit = chunk.find(marker); hit != std::string::npos && hit + marker.size() <= got;
+         hit = chunk.find(marker, hit + 1)) {
+      // UTF-16 text starts at even offsets; a hit between two characters is no marker.
+      if (encoding_ != kUtf16LE || (offset + static_cast<std::int64_t>(hit)) % 2 == 0) {
+        return offset + static_cast<std::int64_t>(hit);
+      }
+    }
+    if (got < kMarkerChunkBytes) return kNoPosition;
+    const std::int64_t next = offset + got - overlap;
+    if (next <= offset) return kNoPosition;
+    offset = next;
+  }
+}
+
+std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                                        DWORD eventId, const wchar_t* userText) {
+  if (!file_) {
+    if (failed_ || !Reopen() || !file_) return kNoPosition;
+  }
+  if (message == nullptr) message = L"";
+  const bool withUser = userText != nullptr && userText[0] != L'\0';
+  const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
+  const unsigned long code = ShortEventCode(eventId, level);
+  std::int64_t result = kNoPosition;
+  const wchar_t* piece = message;
+  for (;;) {
+    std::size_t length = 0;
+    if (split) {
+      while (piece[length] != L'\0' && !IsLineBreak(piece[length])) ++length;
+    } else {
+      length = std::wcslen(piece);
+    }
+    const wchar_t* next = piece + length;
+    if (split) {
+      while (length > 0 && std::iswspace(piece[length - 1])) --length;
+    }
+
+    wchar_t line[kLineFormatChars + 3];
+    const int precision = static_cast<int>(std::min<std::size_t>(length, kLineFormatChars));
+    const int formatted =
+        withUser ? ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} {%s} %.*s\r\n",
+                                code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                                time.wMilliseconds, static_cast<unsigned>(threadId), userText, precision, piece)
+                 : ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} %.*s\r\n",
+                                code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                                time.wMilliseconds, static_cast<unsigned>(threadId), precision, piece);
+    std::size_t lineLength = formatted < 0 ? kLineFormatChars : static_cast<std::size_t>(formatted);
+    if (formatted < 0) {
+      line[lineLength++] = L'\r';
+      line[lineLength++] = L'\n';
+    }
+    const wchar_t* text = line;
+    if (lineLength > 2 && !::IsTextUnicode(line, static_cast<int>(lineLength * sizeof(wchar_t)), nullptr)) {
+      text = kNonUnicodeLine;
+      lineLength = std::size(kNonUnicodeLine) - 1;
+    }
+    failed_ = false;
+    if (!WriteEncoded(text, lineLength)) return kNoPosition;
+    result = position_;
+
+    if (!split) break;
+    while (IsLineBreak(*next)) ++next;
+    if (*next == L'\0') break;
+    piece = next;
+  }
+  owner_.ResetLastErrno();
+  return result;
+}
+
+bool DebugFileOutput::Write(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
+                            DWORD eventId, const wchar_t* userText) {
+  if (!owner_.DebugLogEnabled() || !LevelPasses(level, owner_.DebugLogLevel())) return true;
+  const std::int64_t position = WriteLine(time, threadId, level, message, eventId, userText);
+  if (position == kNoPosition) return false;
+  const int limit = owner_.MaxFileSize();
+  if (limit <= 0 || position <= limit) return true;
+  if (owner_.GetDebugFileLayout().newFileWhenFull) return Reopen();
+  // Wrap: the newest lines overwrite the oldest after a fresh header; the file keeps its
+  // length, so a reader finds the newest writing at the end-of-log marker.
+  if (!SeekTo(0)) return false;
+  return WriteHeader();
+}

@@ -1,0 +1,611 @@
+// The debug log file output, judged by the bytes of the real file it writes.
+
+#include "logging/debug_file_output.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "logging/debug_logger.h"
+#include "logging/logger_fixture.h"
+#include "support/scratch_folder.h"
+#include "support/scratch_key_test.h"
+
+namespace {
+
+// ---- Clocks the tests move ----
+
+constexpr SYSTEMTIME kTenthOfMarch{2024, 3, 0, 10, 14, 5, 9, 7};
+SYSTEMTIME g_now = kTenthOfMarch;
+std::atomic<DWORD> g_ticks{1000};
+
+void WINAPI TestLocalTime(SYSTEMTIME* now) { *now = g_now; }
+DWORD WINAPI TestTicks() { return g_ticks.load(); }
+
+// ---- Expected bytes ----
+
+std::string Utf16(const std::wstring& text) {
+  std::string bytes;
+  for (const wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return bytes;
+}
+
+// Text of ASCII characters only, as the file holds it in each encoding.
+std::string Ascii(int encoding, const std::wstring& text) {
+  if (encoding == 2) return Utf16(text);
+  return std::string(text.begin(), text.end());
+}
+
+std::string Header(int encoding) {
+  switch (encoding) {
+    case 1: return "\xEF\xBB\xBFUTF-8 encoded\r\n";
+    case 2: return "\xFF\xFE" + Utf16(L"UTF-16LE encoded\r\n");
+    default: return "";
+  }
+}
+
+std::wstring Hex(DWORD value) {
+  wchar_t text[16];
+  ::_snwprintf(text, 16, L"%X", static_cast<unsigned>(value));
+  text[15] = L'\0';
+  return text;
+}
+
+// The date line an open writes at the test clock's time, from this thread.
+std::wstring DateLine() {
+  return L"[30000] (03/10 14:05:09.007):{0x" + Hex(::GetCurrentThreadId()) + L"} Current Date: 2024/03/10\r\n";
+}
+
+const std::wstring kMarkerLine = L"====== END OF LOG ======\r\n";
+
+// A logger that is never started: the test is the owner and calls the file operations
+// itself, with the test clocks, in a scratch folder.
+class DebugFileTest : public testing::Test {
+ protected:
+  DebugFileTest() : folder_(L"vdf-") {
+    g_now = kTenthOfMarch;
+    g_ticks = 1000;
+    logger_.SetEventLogEnabled(false);
+    logger_.SetReportOnOpen(false);
+    logger_.SetLocalTimeSource(&TestLocalTime);
+    logger_.SetTickSource(&TestTicks);
+    logger_.SetMaxFileSize(0);
+    logger_.SetDebugFilePath(Path(L"trace.txt"));
+  }
+
+  std::wstring Path(const std::wstring& name) const { return folder_ / name; }
+  std::string Bytes() { return ReadFileBytes(logger_.DebugFile().FileName()); }
+  bool Write(const wchar_t* message, int level = 3, DWORD thread = 0x1A4, DWORD eventId = 0,
+             const wchar_t* user = nullptr) {
+    return logger_.WriteDebugFile(kTenthOfMarch, thread, level, message, eventId, user);
+  }
+
+  ScratchFolder folder_;
+  DebugLogger logger_;
+};
+
+TEST_F(DebugFileTest, LinesAreWrittenByteForByteInEachEncoding) {
+  const struct {
+    int encoding;
+    std::string userLineText;  // "{user} message" of the user-text line as the file holds it
+  } cases[] = {
+      {0, "{us?r} h?llo ?"},
+      {1, "{us\xC3\xA9r} h\xC3\xA9llo \xE4\xB8\x80"},
+      {2, Utf16(L"{us\u00e9r} h\u00e9llo \u4e00")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    logger_.SetDebugFilePath(Path(L"encoding" + std::to_wstring(c.encoding) + L".txt"));
+    logger_.SetDebugLogEncoding(c.encoding);
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    EXPECT_TRUE(Write(L"plain message"));
+    EXPECT_TRUE(Write(L"h\u00e9llo \u4e00", 1, 0x0ABC, 0xAFFF4E20, L"us\u00e9r"));
+    EXPECT_TRUE(Write(L"above the threshold", 4)) << "held back, yet counts as written";
+    EXPECT_TRUE(Write(L"always", 5, 0x1A4, 0, L""));
+    EXPECT_TRUE(logger_.CloseDebugFile());
+
+    const int e = c.encoding;
+    const std::string expected = Header(e) + Ascii(e, DateLine()) +
+                                 Ascii(e, L"[30000] (03/10 14:05:09.007):{0x1A4} plain message\r\n") +
+                                 Ascii(e, L"[20000] (03/10 14:05:09.007):{0xABC} ") + c.userLineText +
+                                 Ascii(e, L"\r\n") + Ascii(e, L"[50000] (03/10 14:05:09.007):{0x1A4} always\r\n");
+    EXPECT_EQ(Bytes(), expected);
+  }
+}
+
+TEST_F(DebugFileTest, SplitMultiLineMessagesGiveOneLinePerTextLine) {
+  logger_.SetDebugLogLevel(2);  // no date line
+  DebugLogger::DebugFileLayout layout;
+  layout.splitMultiLineMessages = true;
+  logger_.SetDebugFileLayout(layout);
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  EXPECT_TRUE(Write(L"a  \r\n\r\nb", 1));
+  EXPECT_TRUE(Write(L"one piece", 1));
+  logger_.CloseDebugFile();
+  EXPECT_EQ(Bytes(),
+            "[10000] (03/10 14:05:09.007):{0x1A4} a\r\n"
+            "[10000] (03/10 14:05:09.007):{0x1A4} b\r\n"
+            "[10000] (03/10 14:05:09.007):{0x1A4} one piece\r\n");
+}
+
+TEST_F(DebugFileTest, ALineLongerThanTheFormatLimitIsCutAndStillEndsTheLine) {
+  logger_.SetDebugLogLevel(2);
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  EXPECT_TRUE(Write(std::wstring(3000, L'x').c_str(), 1));
+  EXPECT_TRUE(Write(L"next", 1));
+  logger_.CloseDebugFile();
+  const std::string head = "[10000] (03/10 14:05:09.007):{0x1A4} ";
+  EXPECT_EQ(Bytes(), head + std::string(1023 - head.size(), 'x') + "\r\n" + head + "next\r\n");
+}
+
+// Reopening with the same encoding continues the file; another encoding leaves it as it
+// is and starts the next file beside it.
+TEST_F(DebugFileTest, ReopeningAppendsOrStartsANewFileWhenTheEncodingChanges) {
+  const struct {
+    const char* name;
+    bool structured;
+    const wchar_t* first;
+    const wchar_t* next;
+  } cases[] = {
+      {"plain names", false, L"trace-001.txt", L"trace-001_000.txt"},
+      {"structured names", true, L"PFX{HOST}_comp_01_0001.txt", L"PFX{HOST}_comp_01_0002.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder(L"vdf-reopen-");
+    logger_.SetDebugFilePath(folder / L"trace.txt");
+    DebugLogger::DebugFileLayout layout;
+    layout.structuredFileNames = c.structured;
+    layout.logRootDirectory = folder.path();
+    layout.fileNamePrefix = L"PFX";
+    layout.componentName = L"comp";
+    layout.instanceNumber = 1;
+    logger_.SetDebugFileLayout(layout);
+    const auto named = [&](std::wstring name) {
+      const std::wstring::size_type host = name.find(L"{HOST}");
+      if (host != std::wstring::npos) name.replace(host, 6, LogHostName());
+      return folder / name;
+    };
+
+    logger_.SetDebugLogEncoding(1);
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    ASSERT_EQ(logger_.DebugFile().FileName(), named(c.first));
+    Write(L"first run");
+    logger_.CloseDebugFile();
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    Write(L"second run");
+    logger_.CloseDebugFile();
+    const std::string utf8File = ReadFileBytes(named(c.first));
+    EXPECT_EQ(utf8File, Header(1) + Ascii(1, DateLine()) +
+                            Ascii(1, L"[30000] (03/10 14:05:09.007):{0x1A4} first run\r\n") + Ascii(1, DateLine()) +
+                            Ascii(1, L"[30000] (03/10 14:05:09.007):{0x1A4} second run\r\n"));
+
+    logger_.SetDebugLogEncoding(2);
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    EXPECT_EQ(logger_.DebugFile().FileName(), named(c.next));
+    logger_.CloseDebugFile();
+    EXPECT_EQ(ReadFileBytes(named(c.first)), utf8File) << "the UTF-8 file is left untouched";
+    EXPECT_EQ(ReadFileBytes(named(c.next)), Header(2) + Utf16(DateLine()));
+  }
+}
+
+// With a limit, every line that ends past it sends the writing back to the start.
+TEST_F(DebugFileTest, WrapKeepsTheFileNearTheLimitAndTheNextOpenContinuesAtTheMarker) {
+  constexpr int kLimit = 1000;
+  for (const int encoding : {0, 1, 2}) {
+    SCOPED_TRACE(encoding);
+    logger_.SetDebugFilePath(Path(L"wrap" + std::to_wstring(encoding) + L".txt"));
+    logger_.SetDebugLogEncoding(encoding);
+    logger_.SetMaxFileSize(kLimit);
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    {
+      // Other programs may read and even write the file while the logger holds it.
+      UniqueFileHandle other(::CreateFileW(logger_.DebugFile().FileName().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+      EXPECT_TRUE(other);
+    }
+    std::size_t longestLine = 0;
+    std::size_t previousSize = 0;
+    std::wstring lastLine;
+    for (int i = 0; i < 60; ++i) {
+      const std::wstring message = L"record " + std::to_wstring(i) + L" " + std::wstring((i % 7) * 5, L'.');
+      ASSERT_TRUE(Write(message.c_str()));
+      lastLine = L"[30000] (03/10 14:05:09.007):{0x1A4} " + message + L"\r\n";
+      longestLine = std::max(longestLine, Ascii(encoding, lastLine).size());
+      const std::size_t size = Bytes().size();
+      EXPECT_LE(size, kLimit + longestLine) << "after record " << i;
+      EXPECT_GE(size, previousSize) << "the file never shrinks";
+      previousSize = size;
+    }
+    ASSERT_TRUE(logger_.CloseDebugFile());
+    const std::string closed = Bytes();
+    EXPECT_EQ(closed.substr(0, Header(encoding).size() + Ascii(encoding, L"[3").size()),
+              Header(encoding) + Ascii(encoding, L"[3"))
+        << "the header sits at the start after a wrap";
+    const std::string newest = Ascii(encoding, lastLine) + Ascii(encoding, kMarkerLine);
+    const std::size_t newestAt = closed.find(newest);
+    ASSERT_NE(newestAt, std::string::npos) << "the marker follows the newest line";
+    const std::size_t markerAt = newestAt + Ascii(encoding, lastLine).size();
+    EXPECT_GT(closed.size(), markerAt + newest.size()) << "older lines follow the marker";
+
+    // The next open writes its date line over the marker, and nothing else moves.
+    ASSERT_TRUE(logger_.OpenDebugFile());
+    logger_.CloseDebugFile();
+    const std::string reopened = Bytes();
+    EXPECT_EQ(reopened.substr(0, markerAt), closed.substr(0, markerAt));
+    EXPECT_EQ(reopened.substr(markerAt, Ascii(encoding, DateLine() + kMarkerLine).size()),
+              Ascii(encoding, DateLine() + kMarkerLine));
+    logger_.SetMaxFileSize(0);
+  }
+}
+
+// The marker is searched for in chunks of 8190 bytes; one that straddles two chunks is
+// found too, in every encoding.
+TEST_F(DebugFileTest, TheMarkerIsFoundWhereverItLies) {
+  constexpr std::size_t kChunk = 8190;
+  logger_.SetDebugLogLevel(2);  // the open writes nothing, so the position shows
+  logger_.SetMaxFileSize(100000);
+  int file = 0;
+  for (const int encoding : {0, 1, 2}) {
+    const std::size_t markerBytes = Ascii(encoding, kMarkerLine).size() - Ascii(encoding, L"\r\n").size();
+    for (const std::size_t markerAt : {std::size_t{100}, kChunk - markerBytes + 8, kChunk - 10, 2 * kChunk + 400}) {
+      SCOPED_TRACE(testing::Message() << "encoding " << encoding << ", marker at " << markerAt);
+      const std::string header = Header(encoding);
+      const std::size_t fill = markerAt - header.size();
+      const std::string bytes = header + (encoding == 2 ? Utf16(std::wstring(fill / 2, L'x')) : std::string(fill, 'x')) +
+                                Ascii(encoding, kMarkerLine) + Ascii(encoding, std::wstring(600, L'y'));
+      const std::wstring path = Path(L"marker" + std::to_wstring(++file) + L".txt");
+      ASSERT_TRUE(WriteFileBytes(path, bytes));
+      logger_.SetDebugFilePath(path);
+      logger_.SetDebugLogEncoding(encoding);
+      ASSERT_TRUE(logger_.OpenDebugFile());
+      EXPECT_EQ(logger_.DebugFile().Position(), static_cast<std::int64_t>(markerAt));
+      // Closing without a new line leaves the file as it was: the marker again at its place.
+      logger_.CloseDebugFile();
+      EXPECT_EQ(ReadFileBytes(path), bytes);
+    }
+  }
+  // No marker: the writing goes on at the end.
+  const std::wstring path = Path(L"nomarker.txt");
+  ASSERT_TRUE(WriteFileBytes(path, std::string(20000, 'x')));
+  logger_.SetDebugFilePath(path);
+  logger_.SetDebugLogEncoding(0);
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  EXPECT_EQ(logger_.DebugFile().Position(), 20000);
+}
+
+TEST_F(DebugFileTest, NewFileWhenFullNumbersTheFiles) {
+  DebugLogger::DebugFileLayout layout;
+  layout.newFileWhenFull = true;
+  logger_.SetDebugFileLayout(layout);
+  logger_.SetMaxFileSize(300);
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  EXPECT_EQ(logger_.DebugFile().FileName(), Path(L"trace_000.txt")) << "every open starts a new file";
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(Write((L"record " + std::to_wstring(i) + L" of a few words").c_str()));
+  logger_.CloseDebugFile();
+  // Each file holds the date line and four records (the fifth passes the limit), then
+  // the marker: three files for twelve records, and the last one just started.
+  int files = 0;
+  for (const wchar_t* name : {L"trace_000.txt", L"trace_001.txt", L"trace_002.txt", L"trace_003.txt"}) {
+    SCOPED_TRACE(testing::Message() << name);
+    const std::string bytes = ReadFileBytes(Path(name));
+    files += !bytes.empty();
+    EXPECT_LE(bytes.size(), 300u + 120u);
+    EXPECT_EQ(bytes.substr(0, Ascii(0, DateLine()).size()), Ascii(0, DateLine())) << "each file starts afresh";
+  }
+  EXPECT_EQ(files, 4);
+  EXPECT_FALSE(FileExists(Path(L"trace.txt")));
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  EXPECT_EQ(logger_.DebugFile().FileName(), Path(L"trace_004.txt"));
+}
+
+TEST_F(DebugFileTest, AnEmptyPathOpensNothingAndEveryLineFails) {
+  logger_.SetDebugFilePath(L"");
+  EXPECT_TRUE(logger_.OpenDebugFile());
+  EXPECT_FALSE(logger_.DebugFile().IsOpen());
+  EXPECT_FALSE(Write(L"goes nowhere"));
+}
+
+// ---- The logger thread's retry and change of date ----
+
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 5000) {
+  for (int i = 0; i < milliseconds && !condition(); ++i) ::Sleep(1);
+  return condition();
+}
+
+std::vector<std::wstring> Containing(const std::vector<std::wstring>& messages, const std::wstring& part) {
+  std::vector<std::wstring> found;
+  for (const std::wstring& message : messages) {
+    if (message.find(part) != std::wstring::npos) found.push_back(message);
+  }
+  return found;
+}
+
+// The process-wide logger running with its intake redirected to a sink: the debug file
+// output reports its failures through the logging calls, which reach it there.
+class ProcessDiagnostics {
+ public:
+  ProcessDiagnostics() {
+    DebugLogger& process = ProcessDebugLogger();
+    process.SetEventLogEnabled(false);
+    process.SetDebugLogEnabled(false);
+    process.SetRedirectSink(&sink_);
+    EXPECT_TRUE(process.Start());
+    EXPECT_TRUE(process.WaitForRunning(5000));
+  }
+  ~ProcessDiagnostics() {
+    ProcessDebugLogger().Stop();
+    ProcessDebugLogger().SetRedirectSink(nullptr);
+  }
+  std::vector<std::wstring> Take() { return sink_.Take(); }
+
+ private:
+  CapturingSink sink_;
+};
+
+UniqueFileHandle g_lock;
+
+TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOnceFree) {
+  const struct {
+    const char* name;
+    const wchar_t* file;
+    void (*place)(const std::wstring& folder);
+    void (*clear)(const std::wstring& folder);
+  } cases[] = {
+      {"its folder is a file", L"blocker\\trace.txt",
+       [](const std::wstring& folder) { WriteFileBytes(folder + L"\\blocker", "x"); },
+       [](const std::wstring& folder) { ::DeleteFileW((folder + L"\\blocker").c_str()); }},
+      {"it is read-only", L"readonly\\trace.txt",
+       [](const std::wstring& folder) {
+         ::CreateDirectoryW((folder + L"\\readonly").c_str(), nullptr);
+         WriteFileBytes(folder + L"\\readonly\\trace.txt", "");
+         ::SetFileAttributesW((folder + L"\\readonly\\trace.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+       },
+       [](const std::wstring& folder) {
+         ::SetFileAttributesW((folder + L"\\readonly\\trace.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+       }},
+      // Another program holds it open and shares it with nobody.
+      {"it is locked", L"locked\\trace.txt",
+       [](const std::wstring& folder) {
+         ::CreateDirectoryW((folder + L"\\locked").c_str(), nullptr);
+         g_lock.reset(::CreateFileW((folder + L"\\locked\\trace.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr));
+       },
+       [](const std::wstring&) { g_lock.reset(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring path = Path(c.file);
+    c.place(folder_.path());
+    if (UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        probe) {
+      // Wine running as root lets anyone write a read-only file; Windows does not.
+      std::printf("skipped \"%s\": this system writes the file anyway\n", c.name);
+      continue;
+    }
+    ProcessDiagnostics diagnostics;
+    logger_.SetDebugFilePath(path);
+    ASSERT_TRUE(logger_.Start());
+    ASSERT_TRUE(WaitForRunning(logger_));
+    logger_.AddRecord(3, 0, 0, L"lost while the file cannot be made", nullptr);
+
+    // Two retries meet the same obstacle: still one report.
+    for (int retry = 0; retry < 2; ++retry) {
+      g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+      ::Sleep(3 * DebugLogger::kCycleMs);
+    }
+    const std::vector<std::wstring> reports =
+        Containing(diagnostics.Take(), L"[DIAG] Could not create debug trace file " + path + L" : ");
+    EXPECT_EQ(reports.size(), 1u);
+
+    c.clear(folder_.path());
+    g_ticks += DebugLogger::kDebugFileRetryMs;  // exactly the interval: not yet
+    ::Sleep(3 * DebugLogger::kCycleMs);
+    EXPECT_EQ(ReadFileBytes(path).find("Current Date"), std::string::npos);
+    g_ticks += 1;
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).find("Current Date") != std::string::npos; }));
+    logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
+    logger_.Stop();
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_NE(bytes.find("} written after the retry\r\n"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("lost while"), std::string::npos);
+  }
+}
+
+TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
+  DebugLogger::DebugFileLayout layout;
+  layout.dailyFiles = true;
+  logger_.SetDebugFileLayout(layout);
+  ASSERT_TRUE(logger_.Start());
+  ASSERT_TRUE(WaitForRunning(logger_));
+  EXPECT_EQ(logger_.DebugFile().FileName(), Path(L"trace20240310.txt"));
+  logger_.AddRecord(3, 0, 0, L"on the tenth", nullptr);
+  ::Sleep(2 * DebugLogger::kCycleMs);
+
+  SYSTEMTIME eleventh = kTenthOfMarch;
+  eleventh.wDay = 11;
+  g_now = eleventh;
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(Path(L"trace20240311.txt")); }));
+  logger_.AddRecord(3, 0, 0, L"on the eleventh", nullptr);
+  logger_.Stop();
+  const std::string tenth = ReadFileBytes(Path(L"trace20240310.txt"));
+  const std::string next = ReadFileBytes(Path(L"trace20240311.txt"));
+  EXPECT_NE(tenth.find("} on the tenth\r\n"), std::string::npos);
+  EXPECT_EQ(tenth.find("eleventh"), std::string::npos);
+  EXPECT_NE(next.find("Current Date: 2024/03/11\r\n"), std::string::npos);
+  EXPECT_NE(next.find("} on the eleventh\r\n"), std::string::npos);
+}
+
+// While the queue overflows the other outputs are left out, never the file.
+TEST_F(DebugFileTest, EveryRecordReachesTheFileWhileTheQueueOverflows) {
+  logger_.SetDebugLogLevel(2);
+  logger_.SetQueueLimit(100);
+  for (int i = 0; i < 102; ++i) logger_.AddRecord(2, 0, 0, (L"r" + std::to_wstring(i)).c_str(), nullptr);
+  ASSERT_TRUE(logger_.Start());
+  logger_.Stop();
+  std::vector<std::string> messages;
+  const std::string bytes = Bytes();
+  for (std::size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = bytes.substr(start, end - start);
+    messages.push_back(line.substr(line.find("} ") + 2));
+  }
+  std::vector<std::string> expected = {
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for log file\"", "r0",
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Warning, EVENTMSG=\"Event queue has exceeded 75%\""};
+  const auto record = [](int i) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "r%d", i);
+    return std::string(text);
+  };
+  for (int i = 1; i <= 51; ++i) expected.push_back(record(i));
+  expected.push_back(
+      "[DIAG] EVENT=DebugLog_Max_Event_Queue_Threshold_Enabled, EVENTMSG=\"Event queue has dropped below 50%, "
+      "re-enabling all logging.\"");
+  for (int i = 52; i <= 101; ++i) expected.push_back(record(i));
+  EXPECT_EQ(messages, expected);
+}
+
+class CountingListener : public DebugFileOpenedListener {
+ public:
+  void OnDebugFileOpened() override { ++opened; }
+  int opened = 0;
+};
+
+class DebugFileSwitch : public ScratchKeyTest {
+ public:
+  DebugFileSwitch() : ScratchKeyTest(L"DebugFileSwitch-"), folder_(L"vdf-switch-") {}
+
+ protected:
+  ScratchFolder folder_;
+};
+
+TEST_F(DebugFileSwitch, DebugLogEnabledClosesAndReopensTheFile) {
+  g_now = kTenthOfMarch;
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  logger.SetReportOnOpen(false);
+  logger.SetLocalTimeSource(&TestLocalTime);
+  logger.SetMaxFileSize(100000);
+  logger.SetDebugFilePath(folder_ / L"trace.txt");
+  logger.SetSettingsKey(path_, true);
+  CountingListener listener;
+  logger.SetFileOpenedListener(&listener);
+  ASSERT_TRUE(logger.OpenDebugFile());
+  logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"before the switch", 0, nullptr);
+
+  StoreDword(L"DebugLogEnabled", 0);
+  logger.ReadSettings();
+  EXPECT_FALSE(logger.DebugFile().IsOpen());
+  const std::string closed = ReadFileBytes(folder_ / L"trace.txt");
+  EXPECT_EQ(closed, Ascii(0, DateLine()) + "[30000] (03/10 14:05:09.007):{0x1A4} before the switch\r\n" +
+                        Ascii(0, kMarkerLine));
+  EXPECT_TRUE(logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"while off", 0, nullptr));
+  EXPECT_EQ(ReadFileBytes(folder_ / L"trace.txt"), closed);
+
+  StoreDword(L"DebugLogEnabled", 1);
+  logger.ReadSettings();
+  EXPECT_TRUE(logger.DebugFile().IsOpen());
+  EXPECT_EQ(listener.opened, 1);
+  logger.CloseDebugFile();
+  EXPECT_EQ(ReadFileBytes(folder_ / L"trace.txt"),
+            Ascii(0, DateLine()) + "[30000] (03/10 14:05:09.007):{0x1A4} before the switch\r\n" +
+                Ascii(0, DateLine()) + Ascii(0, kMarkerLine))
+      << "a new open continues at the marker with the date line";
+}
+
+// ---- Names ----
+
+TEST(DebugFileNames, StructuredShapes) {
+  const LogFileDate date{2024, 3, 5};
+  const struct {
+    bool daily;
+    bool dateFolders;
+    const wchar_t* name;
+    const wchar_t* pattern;
+  } cases[] = {
+      {false, false, L"C:\\Logs\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\*HOST_comp_02_????.txt"},
+      {false, true, L"C:\\Logs\\20240305\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\20240305\\*HOST_comp_02_????.txt"},
+      {true, false, L"C:\\Logs\\svcHOST_comp_02_20240305_0007.txt", L"C:\\Logs\\*HOST_comp_02_20240305_????.txt"},
+      {true, true, L"C:\\Logs\\20240305\\svcHOST_comp_02_20240305_0007.txt",
+       L"C:\\Logs\\20240305\\*HOST_comp_02_20240305_????.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "daily " << c.daily << ", date folders " << c.dateFolders);
+    const StructuredNameParts parts{L"C:\\Logs", L"svc", L"HOST", L"comp", 2, c.daily, c.dateFolders};
+    wchar_t name[kMaxLogFileNameChars + 1];
+    ASSERT_TRUE(BuildStructuredFileName(parts, date, 7, name, std::size(name)));
+    EXPECT_STREQ(name, c.name);
+    EXPECT_EQ(StructuredSearchPattern(parts, date), c.pattern);
+  }
+}
+
+TEST(DebugFileNames, TooLongNamesAreRefusedWithinTheBuffer) {
+  const LogFileDate date{2024, 3, 5};
+  StructuredNameParts parts{L"C:\\Logs", L"svc", L"HOST", L"comp", 2, false, false};
+  wchar_t guarded[21];
+  guarded[20] = L'#';
+  EXPECT_FALSE(BuildStructuredFileName(parts, date, 1, guarded, 20)) << "does not fit the caller's buffer";
+  EXPECT_EQ(guarded[0], L'\0');
+  EXPECT_EQ(guarded[20], L'#');
+
+  parts.root = L"C:\\" + std::wstring(240, L'r');
+  wchar_t name[kMaxLogFileNameChars + 1];
+  EXPECT_FALSE(BuildStructuredFileName(parts, date, 1, name, std::size(name))) << "over 256 characters";
+  EXPECT_TRUE(StructuredSearchPattern(parts, date).empty());
+  parts.root = L"C:\\" + std::wstring(256 - 3 - std::wcslen(L"\\svcHOST_comp_02_0001.txt"), L'r');
+  EXPECT_TRUE(BuildStructuredFileName(parts, date, 1, name, std::size(name))) << "exactly 256 characters";
+  EXPECT_EQ(std::wcslen(name), 256u);
+}
+
+TEST(DebugFileNames, PlainNames) {
+  const LogFileDate date{2024, 3, 5};
+  const struct {
+    const wchar_t* path;
+    int instance;
+    bool daily;
+    int number;  // -1: the name as built
+    const wchar_t* name;
+  } cases[] = {
+      {L"C:\\Logs\\trace.txt", 0, false, -1, L"C:\\Logs\\trace.txt"},
+      {L"C:\\Logs\\trace.txt", 2, true, -1, L"C:\\Logs\\trace-002-20240305.txt"},
+      {L"C:\\Logs\\trace.txt", 2, false, -1, L"C:\\Logs\\trace-002.txt"},
+      {L"C:\\Logs\\trace.txt", 0, true, -1, L"C:\\Logs\\trace20240305.txt"},
+      {L"C:\\Logs\\trace.txt", 0, true, 0, L"C:\\Logs\\trace20240305_000.txt"},
+      {L"C:\\Logs\\trace.txt", 0, false, 12, L"C:\\Logs\\trace_012.txt"},
+      {L"C:\\Logs\\trace", 0, true, -1, L"C:\\Logs\\trace20240305"},
+      {L"C:\\Logs.d\\trace", 1, false, 3, L"C:\\Logs.d\\trace-001_003"},
+      {L"\\\\server\\share\\logs\\t.txt", 0, false, -1, L"\\\\server\\share\\logs\\t.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name);
+    const PlainFileName name = BuildPlainFileName(c.path, c.instance, c.daily, date);
+    EXPECT_EQ(c.number < 0 ? name.Name() : name.Numbered(c.number), c.name);
+  }
+  // Only the path's first 256 characters count.
+  const std::wstring longPath = L"C:\\" + std::wstring(300, L'p') + L".txt";
+  const PlainFileName cut = BuildPlainFileName(longPath, 0, false, date);
+  EXPECT_EQ(cut.Name(), longPath.substr(0, 256));
+}
+
+TEST(DebugFileNames, EnsureFilePathCreatesFoldersAndTheFile) {
+  ScratchFolder folder(L"vdf-ensure-");
+  const std::wstring path = folder / L"a\\b\\c\\trace.txt";
+  EXPECT_EQ(EnsureFilePath(path), 0);
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_EQ(EnsureFilePath(path), 0) << "an existing file is fine";
+
+  errno = 0;
+  EXPECT_EQ(EnsureFilePath(L"\\\\server"), -1);
+  EXPECT_EQ(errno, EINVAL);
+}
+
+}  // namespace
