@@ -32,10 +32,16 @@ Pipe MakePipe(bool childReads) {
   return pipe;
 }
 
-void Drain(HANDLE from, std::string* into) {
-  char chunk[4096];
+// Reads what the pipe holds now, without waiting for more; false when it held nothing (or
+// is broken).
+bool TakeAvailable(HANDLE from, std::string* into) {
+  DWORD available = 0;
+  if (!::PeekNamedPipe(from, nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+  char chunk[65536];
   DWORD got = 0;
-  while (::ReadFile(from, chunk, sizeof(chunk), &got, nullptr) && got > 0) into->append(chunk, got);
+  if (!::ReadFile(from, chunk, available < sizeof(chunk) ? available : sizeof(chunk), &got, nullptr)) return false;
+  into->append(chunk, got);
+  return got > 0;
 }
 
 bool SameVariable(const std::wstring& entry, const std::wstring& name) {
@@ -92,19 +98,34 @@ ChildResult RunChild(const std::wstring& commandLine, const std::string& input, 
   out.write.reset();
   err.write.reset();
 
-  std::thread outReader(Drain, out.read.get(), &result.out);
-  std::thread errReader(Drain, err.read.get(), &result.err);
-  if (!input.empty()) {
-    DWORD written = 0;
-    ::WriteFile(in.write.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-  }
-  in.write.reset();
+  std::thread inputWriter([&input, &in] {
+    if (!input.empty()) {
+      DWORD written = 0;
+      ::WriteFile(in.write.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    }
+    in.write.reset();
+  });
 
-  result.finished = ::WaitForSingleObject(processHandle.get(), timeoutMs) == WAIT_OBJECT_0;
-  if (!result.finished) ::TerminateProcess(processHandle.get(), 1);
-  ::WaitForSingleObject(processHandle.get(), INFINITE);
+  // The output is read as it comes, until the child has exited and its pipes are empty,
+  // not until the pipes end: a process the child started can hold copies of the child's
+  // standard handles long after it (under Wine the desktop process, started for the first
+  // program that needs a window, keeps that program's standard error) and would keep
+  // the end of the pipe from ever coming.
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  result.finished = true;
+  for (;;) {
+    const bool exited = ::WaitForSingleObject(processHandle.get(), 0) == WAIT_OBJECT_0;
+    const bool tookOut = TakeAvailable(out.read.get(), &result.out);
+    const bool tookErr = TakeAvailable(err.read.get(), &result.err);
+    if (exited && !tookOut && !tookErr) break;
+    if (!exited && ::GetTickCount64() > deadline) {
+      result.finished = false;
+      ::TerminateProcess(processHandle.get(), 1);
+      ::WaitForSingleObject(processHandle.get(), INFINITE);
+    }
+    if (!tookOut && !tookErr) ::Sleep(1);
+  }
   ::GetExitCodeProcess(processHandle.get(), &result.exitCode);
-  outReader.join();
-  errReader.join();
+  inputWriter.join();
   return result;
 }

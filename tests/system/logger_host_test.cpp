@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -106,6 +107,53 @@ TEST(LoggerHost, DebugFileHeadsWithTheDateThreadAndEnvironmentLinesThenTheRecord
   EXPECT_EQ(messages[2].substr(0, 6), "[ENV] ");
   EXPECT_EQ(std::vector<std::string>(messages.end() - 2, messages.end()), (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(lines.back().substr(1, 5), "20000") << "records of level 2 reach the file";
+}
+
+// A new file carries the whole snapshot of the host, section by section in the report's
+// order (with Wine's answers where it lacks what Windows has), and the records after it.
+TEST(LoggerHost, DebugFileCarriesTheWholeEnvironmentReportBeforeTheRecords) {
+  ScratchFolder folder(L"vhost-");
+  const std::wstring path = folder / L"report.txt";
+  const ChildResult run = RunChild(Logger(L"--no-event-log --file \"" + path + L"\" first second"));
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(run.exitCode, 0u) << run.err;
+  std::vector<std::string> messages;
+  for (const std::string& line : CrLfLines(ReadFileBytes(path))) {
+    const std::size_t brace = line.find("} ");
+    if (brace != std::string::npos) messages.push_back(line.substr(brace + 2));
+  }
+  const char* const sections[] = {
+      "Current Date: ",
+      "[DIAG] EVENT=Thread_report, ",
+      "[ENV] Current Process: ",
+      "[ENV] Current Process logged on as: ",
+      "[ENV] Current Process id: ",
+      "[ENV] Computer Host Name: ",
+      "[ENV] Processor ",
+      "[ENV] Number of Processors: ",
+      "[ENV] Total HD bytes: ",
+      "[ENV] Could not get System up time information. [-1]",  // Wine's bare performance data
+      "[ENV] Local Time Zone: ",
+      "[ENV] Unable to find TCP/IP provider",  // Wine keeps no provider entry
+      "[ENV] Local machine IP Address = ",
+      "[ENV] Microsoft XML Parser",
+      "[ENV] Unable to find MSADO15.DLL Version information",
+      "[ENV] Running Process: ",
+      "first",
+      "second",
+  };
+  std::size_t at = 0;
+  for (const char* section : sections) {
+    while (at < messages.size() && messages[at].rfind(section, 0) != 0) ++at;
+    ASSERT_LT(at, messages.size()) << "missing, or out of order: " << section;
+  }
+  // The running processes include the logger itself, under the id it reported.
+  const auto idLine = std::find_if(messages.begin(), messages.end(), [](const std::string& message) {
+    return message.rfind("[ENV] Current Process id: ", 0) == 0;
+  });
+  ASSERT_NE(idLine, messages.end());
+  const std::string self = "[ENV] Running Process: varrowmere-logger.exe, ID: " + idLine->substr(26);
+  EXPECT_NE(std::find(messages.begin(), messages.end(), self), messages.end()) << self;
 }
 
 TEST(LoggerHost, StructuredDailyFileInUtf16WithoutTheReport) {
