@@ -8,7 +8,7 @@ const wchar_t kCp1252UpperTable[32] = {
 };
 
 Cp1252Result Cp1252ToWide(const char*& source, const char* sourceEnd, wchar_t*& target,
-                          wchar_t* targetEnd) noexcept {
+                          wchar_t* targetEnd) {
   for (; source < sourceEnd; ++source, ++target) {
     if (target >= targetEnd) return CP1252_TARGET_FULL;
     const unsigned char byte = static_cast<unsigned char>(*source);
@@ -19,7 +19,7 @@ Cp1252Result Cp1252ToWide(const char*& source, const char* sourceEnd, wchar_t*& 
 }
 
 Cp1252Result WideToCp1252(const wchar_t*& source, const wchar_t* sourceEnd, char*& target,
-                          char* targetEnd, char defaultByte) noexcept {
+                          char* targetEnd, char defaultByte) {
   Cp1252Result result = CP1252_OK;
   for (; source < sourceEnd; ++source, ++target) {
     if (target >= targetEnd) return CP1252_TARGET_FULL;

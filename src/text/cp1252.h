@@ -1,7 +1,9 @@
 #pragma once
 
 // Windows-1252 conversions by a built-in table, without calling the system: the Western
-// code page converts the same way whatever code pages the machine has installed.
+// code page converts the same way whatever code pages the machine has installed. They work
+// on the caller's ranges and are not noexcept, so that on a guarded thread a bad range
+// reaches the caller's handler as StructuredException.
 
 // Results of the table conversions. CP1252_OK and CP1252_OK_WITH_REPLACEMENTS both mean
 // the whole source was converted.
@@ -22,11 +24,11 @@ extern const wchar_t kCp1252UpperTable[32];
 // `source` and `target` past what was converted. Bytes 0x80 to 0x9F take their table
 // character; every other byte becomes the character of the same value.
 Cp1252Result Cp1252ToWide(const char*& source, const char* sourceEnd, wchar_t*& target,
-                          wchar_t* targetEnd) noexcept;
+                          wchar_t* targetEnd);
 
 // Converts character by character, advancing both positions. U+0000 to U+00FF give the
 // byte of the same value; other characters are looked up in the table (the first entry
 // that matches, so U+FFFD gives 0x81); the rest give `defaultByte` and make the result
 // CP1252_OK_WITH_REPLACEMENTS.
 Cp1252Result WideToCp1252(const wchar_t*& source, const wchar_t* sourceEnd, char*& target,
-                          char* targetEnd, char defaultByte) noexcept;
+                          char* targetEnd, char defaultByte);

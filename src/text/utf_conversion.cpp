@@ -53,7 +53,7 @@ int Utf8Length(std::uint32_t value) {
 }  // namespace
 
 UtfConversionResult Utf16ToUtf8(const wchar_t*& source, const wchar_t* sourceEnd, char*& target,
-                                char* targetEnd, UtfConversionFlags flags) noexcept {
+                                char* targetEnd, UtfConversionFlags flags) {
   const bool strict = flags == UTF_STRICT;
   while (source < sourceEnd) {
     const wchar_t* const characterStart = source;
@@ -96,7 +96,7 @@ UtfConversionResult Utf16ToUtf8(const wchar_t*& source, const wchar_t* sourceEnd
 }
 
 UtfConversionResult Utf8ToUtf16(const char*& source, const char* sourceEnd, wchar_t*& target,
-                                wchar_t* targetEnd, UtfConversionFlags flags) noexcept {
+                                wchar_t* targetEnd, UtfConversionFlags flags) {
   const bool strict = flags == UTF_STRICT;
   while (source < sourceEnd) {
     const unsigned char* const sequence = reinterpret_cast<const unsigned char*>(source);

@@ -4,6 +4,8 @@
 // Both advance `source` and `target` past what they converted, so a caller can convert a
 // stream piece by piece: on UTF_SOURCE_EXHAUSTED or UTF_TARGET_EXHAUSTED the positions
 // stand at the first unit or byte not converted, ready for the next call.
+// They read and write the caller's ranges, so they are not noexcept: on a guarded thread
+// a bad range reaches the caller's handler as StructuredException.
 
 static_assert(sizeof(wchar_t) == 2, "wide text is UTF-16");
 
@@ -26,10 +28,10 @@ enum UtfConversionResult : int {
 };
 
 UtfConversionResult Utf16ToUtf8(const wchar_t*& source, const wchar_t* sourceEnd, char*& target,
-                                char* targetEnd, UtfConversionFlags flags) noexcept;
+                                char* targetEnd, UtfConversionFlags flags);
 
 UtfConversionResult Utf8ToUtf16(const char*& source, const char* sourceEnd, wchar_t*& target,
-                                wchar_t* targetEnd, UtfConversionFlags flags) noexcept;
+                                wchar_t* targetEnd, UtfConversionFlags flags);
 
 inline constexpr bool IsHighSurrogate(unsigned value) noexcept {
   return value >= 0xD800 && value <= 0xDBFF;

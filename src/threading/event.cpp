@@ -3,11 +3,11 @@
 Event::Event(bool manualReset, bool initiallySignalled)
     : handle_(::CreateEventA(nullptr, manualReset, initiallySignalled, nullptr)) {}
 
-BOOL Event::Set() noexcept { return ::SetEvent(handle_.get()); }
+BOOL Event::Set() { return ::SetEvent(handle_.get()); }
 
-BOOL Event::Reset() noexcept { return ::ResetEvent(handle_.get()); }
+BOOL Event::Reset() { return ::ResetEvent(handle_.get()); }
 
-int Event::Wait(std::int64_t timeoutMs) noexcept {
+int Event::Wait(std::int64_t timeoutMs) {
   const DWORD limit = timeoutMs == -1 ? INFINITE : static_cast<DWORD>(timeoutMs & 0xFFFFFFFF);
   switch (::WaitForSingleObject(handle_.get(), limit)) {
     case WAIT_OBJECT_0:

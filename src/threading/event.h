@@ -8,7 +8,8 @@
 
 // An unnamed Win32 event. A failed creation, or Close, leaves it without a handle; the
 // operations then hand the null handle to the system and report its failure.
-// Any thread may use it.
+// Any thread may use it. The operations read the object the caller names and are not
+// noexcept: on a guarded thread a call through a bad pointer reaches the caller's handler.
 class Event {
  public:
   Event(bool manualReset, bool initiallySignalled);
@@ -16,14 +17,14 @@ class Event {
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
-  void Close() noexcept { handle_.reset(); }
-  BOOL Set() noexcept;
-  BOOL Reset() noexcept;
+  void Close() { handle_.reset(); }
+  BOOL Set();
+  BOOL Reset();
 
   // 1 when the event was signalled (or the wait ended as abandoned), 0 on time-out, -1
   // on failure. -1 waits without limit; any other limit counts only its low 32 bits, as
   // WaitForSingleObject takes them (2^32 waits 0 ms).
-  int Wait(std::int64_t timeoutMs) noexcept;
+  int Wait(std::int64_t timeoutMs);
 
   HANDLE handle() const noexcept { return handle_.get(); }
 

@@ -25,8 +25,10 @@ class UniqueResource {
   UniqueResource(const UniqueResource&) = delete;
   UniqueResource& operator=(const UniqueResource&) = delete;
 
-  pointer get() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != Traits::none(); }
+  // Not noexcept: they read the owner, which a caller may reach through a bad pointer,
+  // and on a thread under SeTranslatorGuard that fault must be able to reach its handler.
+  pointer get() const { return value_; }
+  explicit operator bool() const { return value_ != Traits::none(); }
 
   pointer release() noexcept { return std::exchange(value_, Traits::none()); }
 
