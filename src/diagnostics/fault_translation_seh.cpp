@@ -43,9 +43,7 @@
 // std::make_exception_ptr use; the two values set by hand (the reference count and the
 // count of uncaught exceptions) are the ones __cxa_throw sets.
 
-#include "diagnostics/fault_translation_seh.h"
-
-#include "diagnostics/structured_exception.h"
+#include "diagnostics/fault_translation.h"
 
 #if defined(__GNUC__) && defined(__SEH__) && defined(__x86_64__)
 
@@ -57,9 +55,6 @@
 #include <iterator>
 #include <new>
 #include <typeinfo>
-
-// The start of our program's image, provided by the linker.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 extern "C" EXCEPTION_DISPOSITION __real___gxx_personality_seh0(EXCEPTION_RECORD* record, void* frame,
                                                              CONTEXT* context,
@@ -73,12 +68,13 @@ extern "C" EXCEPTION_DISPOSITION __wrap___gxx_personality_seh0(EXCEPTION_RECORD*
 
 namespace {
 
-// GCC raises its C++ exceptions as structured exceptions with these codes: 'GCC' in the
-// low 24 bits, the customer bit, and the kind (throw, unwind, forced unwind) in bits 24-27.
-constexpr DWORD kGccCodeMask = 0x20FFFFFF;
-constexpr DWORD kGccCodeBase = 0x20474343;
-constexpr DWORD kGccThrow = kGccCodeBase;
-constexpr DWORD kMsvcCxxException = 0xE06D7363;  // a library's own C++ exceptions stay its own
+using fault_translation::CallSite;
+using fault_translation::IsFaultToTranslate;
+using fault_translation::LookUpCallSite;
+using fault_translation::TranslatedFault;
+
+// GCC's own throw of a C++ exception, as the structured exception it raises.
+constexpr DWORD kGccThrow = 0x20474343;
 
 // Marks a record that carries a translated fault, in slots GCC's unwinder does not use
 // (it uses 0 to 3). Slot 5 repeats slot 0, the exception object, to make a chance match
@@ -92,16 +88,6 @@ constexpr int kMaxFramesToHandler = 4096;
 
 constexpr std::uint8_t kUnwindOpPushNonvolatile = 0;  // UWOP_PUSH_NONVOL
 
-// The thrown object and, behind it, copies of the fault's record and context that
-// StructuredException::pointers refers to. They live as long as the exception object,
-// so they stay valid in the catch block after the unwinding has overwritten the stack
-// the system kept them on.
-struct TranslatedFault {
-  StructuredException exception;
-  EXCEPTION_POINTERS pointers;
-  EXCEPTION_RECORD record;
-  CONTEXT context;
-};
 static_assert(offsetof(TranslatedFault, exception) == 0, "the thrown object starts the block");
 static_assert(alignof(TranslatedFault) <= alignof(_Unwind_Exception),
               "exception objects are only as aligned as the unwinder's header");
@@ -112,18 +98,6 @@ struct CxaEhGlobals {
   void* caughtExceptions;
   unsigned int uncaughtExceptions;
 };
-
-bool IsFaultToTranslate(const EXCEPTION_RECORD& record) {
-  if ((record.ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) return false;
-  // A fault raised while some handler ran: leave it alone rather than risk a loop.
-  if ((record.ExceptionFlags & EXCEPTION_NESTED_CALL) != 0) return false;
-  if ((record.ExceptionCode & kGccCodeMask) == kGccCodeBase) return false;
-  if (record.ExceptionCode == kMsvcCxxException) return false;
-  // Unwinding needs stack, and an overflow has just used up the guard page: a second
-  // overflow in the catch block would end the process without any report.
-  if (record.ExceptionCode == static_cast<DWORD>(STATUS_STACK_OVERFLOW)) return false;
-  return CurrentSeTranslator() == &TranslateStructuredException;
-}
 
 bool CarriesTranslatedFault(const EXCEPTION_RECORD& record) {
   return record.ExceptionCode == kGccThrow &&
@@ -141,83 +115,6 @@ ULONG64 PersonalityAddress(ULONG64 controlPc, const EXCEPTION_RECORD& record) {
 bool IsCxxPersonality(PEXCEPTION_ROUTINE handler) {
   return handler == reinterpret_cast<PEXCEPTION_ROUTINE>(&__wrap___gxx_personality_seh0) ||
          handler == reinterpret_cast<PEXCEPTION_ROUTINE>(&__real___gxx_personality_seh0);
-}
-
-// --- Reading GCC's language-specific data area (the call-site table) -------------------
-
-class LsdaReader {
- public:
-  explicit LsdaReader(const std::uint8_t* at) : at_(at) {}
-
-  const std::uint8_t* position() const { return at_; }
-  std::uint8_t Byte() { return *at_++; }
-
-  std::uint64_t Uleb128() {
-    std::uint64_t value = 0;
-    unsigned shift = 0;
-    std::uint8_t byte = 0;
-    do {
-      byte = *at_++;
-      if (shift < 64) value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-      shift += 7;
-    } while ((byte & 0x80) != 0);
-    return value;
-  }
-
-  // A value in one of the DWARF pointer encodings the call-site table uses; false for
-  // an encoding it cannot take apart (the caller then trusts nothing in the table).
-  bool Encoded(std::uint8_t encoding, std::uint64_t* value) {
-    switch (encoding & 0x0F) {
-      case 0x00: return Fixed<std::uint64_t>(value);  // absptr
-      case 0x01: *value = Uleb128(); return true;
-      case 0x02: return Fixed<std::uint16_t>(value);
-      case 0x03: return Fixed<std::uint32_t>(value);
-      case 0x04: return Fixed<std::uint64_t>(value);
-      case 0x0A: return Fixed<std::int16_t>(value);
-      case 0x0B: return Fixed<std::int32_t>(value);
-      case 0x0C: return Fixed<std::int64_t>(value);
-      default: return false;
-    }
-  }
-
- private:
-  template <typename T>
-  bool Fixed(std::uint64_t* value) {
-    T raw;
-    __builtin_memcpy(&raw, at_, sizeof(raw));
-    at_ += sizeof(raw);
-    *value = static_cast<std::uint64_t>(raw);
-    return true;
-  }
-
-  const std::uint8_t* at_;
-};
-
-enum class CallSite { kLandingPad, kPassesThrough, kNotListed };
-
-// What the call-site table says about `address` (already adjusted as the personality
-// routine adjusts it) in the function part that starts at `regionStart`.
-CallSite LookUpCallSite(const void* lsda, ULONG64 regionStart, ULONG64 address) {
-  constexpr std::uint8_t kOmit = 0xFF;
-  const ULONG64 wanted = address - 1;
-  LsdaReader reader(static_cast<const std::uint8_t*>(lsda));
-  if (reader.Byte() != kOmit) return CallSite::kNotListed;  // GCC never moves the landing-pad base
-  if (reader.Byte() != kOmit) reader.Uleb128();              // type table offset
-  const std::uint8_t encoding = reader.Byte();
-  const std::uint8_t* end = reader.position() + reader.Uleb128();
-  while (reader.position() < end) {
-    std::uint64_t start = 0, length = 0, landingPad = 0;
-    if (!reader.Encoded(encoding, &start) || !reader.Encoded(encoding, &length) ||
-        !reader.Encoded(encoding, &landingPad)) {
-      return CallSite::kNotListed;
-    }
-    reader.Uleb128();  // action
-    if (wanted < regionStart + start) break;  // the table is sorted
-    if (wanted < regionStart + start + length) {
-      return landingPad != 0 ? CallSite::kLandingPad : CallSite::kPassesThrough;
-    }
-  }
-  return CallSite::kNotListed;
 }
 
 // The run times the C run-time routines below may come from, and the routines of theirs
@@ -281,8 +178,7 @@ bool IsLeafRoutine(ULONG64 imageBase, const RUNTIME_FUNCTION& function) {
 // the one the system has just made to arrive at the handler's frame.
 bool FramesBelowCanBeAbandoned(const EXCEPTION_RECORD& record, const CONTEXT& faultContext,
                                ULONG64 handlerFrame) {
-  const auto ourImage = reinterpret_cast<ULONG64>(&__ImageBase);
-  CONTEXT walk = faultContext;
+    CONTEXT walk = faultContext;
   for (int depth = 0; depth < kMaxFramesToHandler; ++depth) {
     const ULONG64 pc = walk.Rip;
     ULONG64 imageBase = 0;
@@ -294,7 +190,7 @@ bool FramesBelowCanBeAbandoned(const EXCEPTION_RECORD& record, const CONTEXT& fa
       walk.Rsp += sizeof(ULONG64);
       continue;
     }
-    const bool ours = imageBase == ourImage;
+    const bool ours = fault_translation::IsInOurImage(pc);
     if (!ours && !IsLeafRoutine(imageBase, *function) &&
         !LockFreeRoutines().Contains(imageBase + function->BeginAddress)) {
       return false;
@@ -383,9 +279,5 @@ extern "C" EXCEPTION_DISPOSITION __wrap___gxx_personality_seh0(EXCEPTION_RECORD*
   }
   return __real___gxx_personality_seh0(record, frame, context, dispatch);
 }
-
-#else
-
-void PrepareFaultTranslation() {}
 
 #endif

@@ -3,7 +3,7 @@
 #ifdef _MSC_VER
 #include <eh.h>
 #else
-#include "diagnostics/fault_translation_seh.h"
+#include "diagnostics/fault_translation.h"
 #endif
 
 void TranslateStructuredException(unsigned int code, EXCEPTION_POINTERS* pointers) {

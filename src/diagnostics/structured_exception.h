@@ -21,7 +21,8 @@ struct StructuredException {
 
 // Whether this build turns faults into StructuredException at all (see
 // SeTranslatorGuard); where it does not, guards change nothing.
-#if defined(_MSC_VER) || (defined(__GNUC__) && defined(__SEH__) && defined(__x86_64__))
+#if defined(_MSC_VER) || (defined(__GNUC__) && defined(__SEH__) && defined(__x86_64__)) || \
+    (defined(__GNUC__) && defined(__i386__) && !defined(__SEH__) && !defined(__USING_SJLJ_EXCEPTIONS__))
 inline constexpr bool kTranslatesFaults = true;
 #else
 inline constexpr bool kTranslatesFaults = false;
@@ -49,10 +50,16 @@ SeTranslator CurrentSeTranslator() noexcept;
 // system library) keeps doing so: translation happens only where the search for a
 // handler reaches a C++ frame.
 //
-// Built with MSVC this is _set_se_translator (compile with /EHa). Built with GCC for
-// x64 it is the unwinder hook in fault_translation_seh.cpp. The 32-bit GCC build unwinds
-// C++ exceptions with DWARF tables that structured exceptions never reach: there the
-// guard records the translator but faults keep the ordinary handling.
+// Built with MSVC this is _set_se_translator (compile with /EHa). Built with GCC it needs
+// -fnon-call-exceptions, and is the unwinder hook in fault_translation_seh.cpp on x64 and
+// the vectored handler in fault_translation_dwarf.cpp on i686. With GCC a fault is
+// translated only where unwinding to the handler leaves nothing half done: never through
+// a point GCC proved cannot throw (inside a noexcept function, a call of strlen or wcslen,
+// which GCC knows as built-ins that cannot throw) and never out of a system library in
+// the middle of its work (MultiByteToWideChar, the run time's printf family); on i686
+// only a fault in our own image is translated, so a fault inside one of the C run time's
+// string routines keeps its ordinary path there too. Such faults end the process with
+// their code, as they would without a guard.
 class SeTranslatorGuard {
  public:
   SeTranslatorGuard() noexcept;
