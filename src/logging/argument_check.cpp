@@ -152,6 +152,21 @@ bool ReadGuarded(Read&& read) {
   }
 }
 
+// True when the text ends (a zero character) before any unreadable memory. The
+// readability tests look at the first kMaxTestedChars characters only, and the formatter
+// reads a text to its end: a longer text that runs into memory nobody may read must fail
+// the check, so its end is found here, one character at a time under the guard. The
+// volatile reads keep the compiler from handing the loop to strlen, whose faults the
+// translation cannot take (see SeTranslatorGuard). No allocation: valid calls stay free
+// of them.
+template <typename Char>
+bool EndsReadably(const Char* text) {
+  return ReadGuarded([text] {
+    for (const volatile Char* at = text; *at != 0; ++at) {
+    }
+  });
+}
+
 // Takes the next argument as its kind's type and tests what the formatter would touch.
 Examined TakeArgument(Kind kind, va_list* args) {
   Examined argument;
@@ -191,11 +206,13 @@ Examined TakeArgument(Kind kind, va_list* args) {
       break;
     case Kind::NarrowString:
       argument.failed = argument.pointer != nullptr &&
-                        ::IsBadStringPtrA(static_cast<const char*>(argument.pointer), kMaxTestedChars);
+                        (::IsBadStringPtrA(static_cast<const char*>(argument.pointer), kMaxTestedChars) ||
+                         !EndsReadably(static_cast<const char*>(argument.pointer)));
       break;
     case Kind::WideString:
       argument.failed = argument.pointer != nullptr &&
-                        ::IsBadStringPtrW(static_cast<const wchar_t*>(argument.pointer), kMaxTestedChars);
+                        (::IsBadStringPtrW(static_cast<const wchar_t*>(argument.pointer), kMaxTestedChars) ||
+                         !EndsReadably(static_cast<const wchar_t*>(argument.pointer)));
       break;
     default:
       break;
@@ -342,7 +359,7 @@ bool WalkOrReport(int level, const wchar_t* format, va_list args, bool wideMeani
 
 bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eventId,
                        const wchar_t* userText, bool wideMeaning) {
-  if (format == nullptr || ::IsBadStringPtrW(format, kMaxTestedChars)) {
+  if (format == nullptr || ::IsBadStringPtrW(format, kMaxTestedChars) || !EndsReadably(format)) {
     ReportUnreadableFormat(level, format, eventId, userText);
     return false;
   }
@@ -351,10 +368,11 @@ bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eve
 
 bool CheckLogArgumentsA(int level, const char* format, va_list args, DWORD eventId,
                         const char* userText) {
-  const bool userReadable = userText == nullptr || !::IsBadStringPtrA(userText, kMaxTestedChars);
+  const bool userReadable =
+      userText == nullptr || (!::IsBadStringPtrA(userText, kMaxTestedChars) && EndsReadably(userText));
   zul::ZULString wideUser(userReadable ? userText : nullptr, AnsiCodePageIs1252);
   const wchar_t* user = userReadable ? wideUser.GetWide() : L"<unreadable>";
-  if (format == nullptr || ::IsBadStringPtrA(format, kMaxTestedChars)) {
+  if (format == nullptr || ::IsBadStringPtrA(format, kMaxTestedChars) || !EndsReadably(format)) {
     ReportUnreadableFormat(level, format, eventId, user);
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "logging/argument_check.h"
 #include "logging/logger_fixture.h"
+#include "text/heap_watch.h"
 
 namespace {
 
@@ -201,6 +203,76 @@ TEST_F(LoggingCalls, TheWalkAcceptsAndRejectsByTheFormatterSyntax) {
     EXPECT_FALSE(bad[i].valid);
     EXPECT_TRUE(EndsWith(reports[i], bad[i].arguments)) << std::string(reports[i].begin(), reports[i].end());
   }
+}
+
+// A text with no terminator that runs for `count` characters up to a page nobody may
+// read: readable far past what the readability tests look at, and fatal to a formatter.
+template <typename Char>
+class TextEndingInNoAccess {
+ public:
+  explicit TextEndingInNoAccess(std::size_t count) {
+    pages_ = static_cast<char*>(::VirtualAlloc(nullptr, 2 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD previous = 0;
+    ::VirtualProtect(pages_ + kPage, kPage, PAGE_NOACCESS, &previous);
+    text_ = reinterpret_cast<Char*>(pages_ + kPage) - count;
+    std::fill(text_, text_ + count, static_cast<Char>('x'));
+  }
+  ~TextEndingInNoAccess() { ::VirtualFree(pages_, 0, MEM_RELEASE); }
+  const Char* get() const { return text_; }
+
+ private:
+  static constexpr std::size_t kPage = 4096;
+  char* pages_;
+  Char* text_;
+};
+
+// The formatter reads a text to its end; the check finds that end first, however far past
+// the readability tests' 1024 characters it lies, and a text that runs into unreadable
+// memory makes the call invalid. The record after it is written as usual.
+TEST_F(LoggingCalls, ATextThatRunsIntoUnreadableMemoryIsReportedAndNeverFormatted) {
+  const TextEndingInNoAccess<wchar_t> wide(1100);
+  const TextEndingInNoAccess<char> narrow(2000);
+  const std::wstring wideAt = Pointer(wide.get());
+  const std::wstring narrowAt = Pointer(narrow.get());
+  const struct {
+    const char* name;
+    void (*log)(const wchar_t*, const char*);
+    std::wstring report;
+  } cases[] = {
+      {"LogMessage, %s", [](const wchar_t* w, const char*) { LogMessage(3, L"%s", w); },
+       L"Format:%s, User:<null>, ArgCount:1, Args:arg[1](wchar_t*)=BAD_PTR(" + wideAt + L")"},
+      {"LogMessage, %S", [](const wchar_t*, const char* n) { LogMessage(3, L"%d %S", 7, n); },
+       L"Format:%d %S, User:<null>, ArgCount:2, Args:arg[1](int)=7 arg[2](char*)=BAD_PTR(" + narrowAt + L")"},
+      {"LogMessageA, %s", [](const wchar_t*, const char* n) { LogMessageA(3, "%s", n); },
+       L"Format:%s, User:<null>, ArgCount:1, Args:arg[1](char*)=BAD_PTR(" + narrowAt + L")"},
+      {"LogMessageA, %S", [](const wchar_t* w, const char*) { LogMessageA(3, "%S", w); },
+       L"Format:%S, User:<null>, ArgCount:1, Args:arg[1](wchar_t*)=BAD_PTR(" + wideAt + L")"},
+      // The format itself is read to its end by the formatter as well.
+      {"LogMessage, the format", [](const wchar_t* w, const char*) { LogMessage(3, w); },
+       L"Format:BAD_PTR(" + wideAt + L"), User:<null>, ArgCount:0, Args:<null>"},
+      {"LogMessageA, the format", [](const wchar_t*, const char* n) { LogMessageA(3, n); },
+       L"Format:BAD_PTR(" + narrowAt + L"), User:<null>, ArgCount:0, Args:<null>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.log(wide.get(), narrow.get());
+    LogMessage(3, L"after %s", L"it");
+    const std::vector<std::wstring> got = sink_.Take();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], L"Invalid log entry - Level:3, EventId:0(0x00000000), " + c.report);
+    EXPECT_EQ(got[1], L"after it");
+  }
+}
+
+// Finding every text's end costs a valid call no allocation.
+TEST_F(LoggingCalls, CheckingAValidCallAllocatesNothing) {
+  const std::wstring longWide(1500, L'w');
+  const std::string longNarrow(3000, 'n');
+  HeapWatch watch;
+  const bool valid = CheckWide(L"%s %S %d %ls %hs", longWide.c_str(), longNarrow.c_str(), 5, L"w", "n");
+  const HeapActivity activity = watch.Stop();
+  EXPECT_TRUE(valid);
+  EXPECT_TRUE(activity.allocationSizes.empty()) << activity.allocationSizes.size() << " allocations";
 }
 
 TEST_F(LoggingCalls, InvalidCallIsReportedOnceAndNeverFormatted) {
