@@ -23,3 +23,8 @@ BenchResult PeerDisabled(long long calls);
 // written to the null device.
 BenchResult OursEnabled(long long calls, int threads);
 BenchResult PeerEnabled(long long calls, int threads);
+// The same, each line written to a file and flushed to the system before the next.
+BenchResult OursFile(long long calls, int threads, const wchar_t* path);
+BenchResult PeerFile(long long calls, int threads, const char* path);
+// Lines of a file that hold a generated record.
+long long CountRecordLines(const char* path);

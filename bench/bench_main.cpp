@@ -1,4 +1,4 @@
-// varrowmere-bench <disabled|enabled> <ours|spdlog> [calls] [threads]
+// varrowmere-bench <disabled|enabled|file> <ours|spdlog> [calls] [threads]
 // Prints one line of figures; bench/run runs the matrix and prints the table.
 
 #include <windows.h>
@@ -32,6 +32,18 @@ void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
+long long CountRecordLines(const char* path) {
+  FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return 0;
+  long long lines = 0;
+  char line[4096];
+  while (std::fgets(line, sizeof(line), file) != nullptr) {
+    if (std::strstr(line, "record ") != nullptr) ++lines;
+  }
+  std::fclose(file);
+  return lines;
+}
+
 double Seconds() {
   static const double frequency = [] {
     LARGE_INTEGER f;
@@ -45,7 +57,7 @@ double Seconds() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled> <ours|spdlog> [calls] [threads]\n");
+    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled|file> <ours|spdlog> [calls] [threads]\n");
     return 2;
   }
   const std::string scenario = argv[1];
@@ -55,8 +67,15 @@ int main(int argc, char** argv) {
   const bool ours = impl == "ours";
 
   BenchResult result;
+  const char* const file = "bench-file.txt";
+  long long linesInFile = -1;
   if (scenario == "disabled") {
     result = ours ? OursDisabled(calls) : PeerDisabled(calls);
+  } else if (scenario == "file") {
+    ::DeleteFileA(file);
+    result = ours ? OursFile(calls, threads, L"bench-file.txt") : PeerFile(calls, threads, file);
+    linesInFile = CountRecordLines(file);
+    ::DeleteFileA(file);
   } else {
     result = ours ? OursEnabled(calls, threads) : PeerEnabled(calls, threads);
   }
@@ -70,5 +89,9 @@ int main(int argc, char** argv) {
               result.totalSeconds > 0 ? records / result.totalSeconds : 0.0,
               static_cast<unsigned long long>(result.allocations),
               static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
+  if (linesInFile >= 0 && linesInFile != static_cast<long long>(records)) {
+    std::printf("COUNT CHECK FAILED: %lld record lines in the file for %.0f records logged\n", linesInFile, records);
+    return 1;
+  }
   return 0;
 }

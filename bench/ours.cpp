@@ -23,6 +23,28 @@ void StartLogger() {
   logger.WaitForRunning(INFINITE);
 }
 
+// N records from each of T threads; the figures run until the logger has stopped, which
+// writes every queued record first.
+BenchResult LogFromThreads(long long calls, int threads) {
+  BenchResult result;
+  const std::uint64_t allocations = g_allocations.load();
+  const double start = Seconds();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([calls, t] {
+      for (long long i = 0; i < calls; ++i) {
+        LogMessage(kLogInformation, L"record %d of thread %d", static_cast<int>(i), t);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  result.callerSeconds = Seconds() - start;
+  result.allocations = g_allocations.load() - allocations;
+  ProcessDebugLogger().Stop();  // writes every queued record first
+  result.totalSeconds = Seconds() - start;
+  return result;
+}
+
 }  // namespace
 
 BenchResult OursDisabled(long long calls) {
@@ -60,21 +82,17 @@ BenchResult OursDisabled(long long calls) {
 BenchResult OursEnabled(long long calls, int threads) {
   ConsoleToNullDevice();
   StartLogger();
-  BenchResult result;
-  const std::uint64_t allocations = g_allocations.load();
-  const double start = Seconds();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([calls, t] {
-      for (long long i = 0; i < calls; ++i) {
-        LogMessage(kLogInformation, L"record %d of thread %d", static_cast<int>(i), t);
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
-  result.callerSeconds = Seconds() - start;
-  result.allocations = g_allocations.load() - allocations;
-  ProcessDebugLogger().Stop();  // writes every queued record first
-  result.totalSeconds = Seconds() - start;
-  return result;
+  return LogFromThreads(calls, threads);
+}
+
+BenchResult OursFile(long long calls, int threads, const wchar_t* path) {
+  DebugLogger& logger = ProcessDebugLogger();
+  logger.SetEventLogEnabled(false);
+  logger.SetDebugFilePath(path);
+  logger.SetDebugLogEnabled(true);
+  logger.SetMaxFileSize(0);
+  logger.SetReportOnOpen(false);
+  logger.Start();
+  logger.WaitForRunning(INFINITE);
+  return LogFromThreads(calls, threads);
 }

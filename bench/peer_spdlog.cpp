@@ -21,11 +21,9 @@ BenchResult PeerDisabled(long long calls) {
   return result;
 }
 
-BenchResult PeerEnabled(long long calls, int threads) {
-  // The peer's asynchronous logger: a queue and one writer thread, like ours; each line
-  // goes to the null device.
-  spdlog::init_thread_pool(8192, 1);
-  auto logger = spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("enabled", "NUL");
+namespace {
+
+BenchResult LogFromThreads(std::shared_ptr<spdlog::logger> logger, long long calls, int threads) {
   BenchResult result;
   const std::uint64_t allocations = g_allocations.load();
   const double start = Seconds();
@@ -42,4 +40,20 @@ BenchResult PeerEnabled(long long calls, int threads) {
   spdlog::shutdown();  // drains the queue and flushes
   result.totalSeconds = Seconds() - start;
   return result;
+}
+
+}  // namespace
+
+BenchResult PeerEnabled(long long calls, int threads) {
+  // The peer's asynchronous logger: a queue and one writer thread, like ours; each line
+  // goes to the null device.
+  spdlog::init_thread_pool(8192, 1);
+  return LogFromThreads(spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("enabled", "NUL"), calls, threads);
+}
+
+BenchResult PeerFile(long long calls, int threads, const char* path) {
+  spdlog::init_thread_pool(8192, 1);
+  auto logger = spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("file", path, true);
+  logger->flush_on(spdlog::level::info);  // every line reaches the system, as ours does
+  return LogFromThreads(logger, calls, threads);
 }
