@@ -103,15 +103,24 @@ int TwoFramesDown() {
   return 0;
 }
 
+// Says what the exception being handled is; called from a catch block.
+void ReportHandledException() {
+  try {
+    throw;
+  } catch (const StructuredException& fault) {
+    ReportCaught(fault);
+  } catch (...) {
+    Report("rescued\n");
+  }
+}
+
 // strlen and wcslen called straight from the function that holds the guarded block.
 int LengthsInGuardedBlock(bool wide) {
   try {
     g_sink = static_cast<int>(wide ? std::wcslen(g_unmappedText) : std::strlen(g_unmappedBytes));
     Report("no fault\n");
-  } catch (const StructuredException& fault) {
-    ReportCaught(fault);
   } catch (...) {
-    Report("rescued\n");
+    ReportHandledException();
   }
   return 0;
 }
@@ -173,10 +182,8 @@ int main(int argc, char** argv) {
     try {
       guarded.fault();
       Report("no fault\n");
-    } catch (const StructuredException& fault) {
-      ReportCaught(fault);
     } catch (...) {
-      Report("rescued\n");
+      ReportHandledException();
     }
     return 0;
   }
