@@ -230,41 +230,41 @@ class DebugLogger : public Thread {
   void OpenOutputs();
   void CloseOutputs();
 
-  // 1. Records are accepted (set once the outputs are open, cleared at a stop request).
+  // Records are accepted (set once the outputs are open, cleared at a stop request).
   std::atomic<bool> running_{false};
-  // 2.
+  // Records waiting for the logger thread.
   LogQueue queue_;
-  // 4, 5. Owner-set: comma-separated collectors and the facility of syslog lines.
+  // Owner-set: comma-separated collectors and the facility of syslog lines.
   std::string syslogServerList_;
   int syslogFacility_ = 0;
   // The outputs, each owning its own state; used by the logger thread only.
   EventLogOutput eventLog_;
   ConsoleOutput console_;
   SyslogOutput syslog_;
-  // 11-16. Thresholds (0-15) and the highest of them, which the intake compares against.
+  // Thresholds (0-15) and the highest of them, which the intake compares against.
   int defaultDebugLevel_ = 3;
   std::atomic<int> debugLogLevel_{3};
   std::atomic<int> eventLogLevel_{2};
   std::atomic<int> sysLogLevel_{2};
   std::atomic<int> consoleLogLevel_{3};
   std::atomic<int> queueLevel_{3};
-  // 17-19. Where and whether the settings are re-read.
+  // Where and whether the settings are re-read.
   bool rereadSettings_ = true;
   bool useCurrentUserHive_ = false;
   std::wstring settingsKeyPath_;
-  // 21-24.
+  // Owner-set names: the event source, the debug file and the event message module.
   std::wstring configuredApplicationName_;
   std::wstring debugFilePath_;
   std::wstring messageModuleName_;
   std::wstring applicationName_;  // copied from the configured name at each start
-  // 25-27, 30, 37, 42, 44, 48, 50. Owner-set naming and layout of the debug log file.
+  // Owner-set naming and layout of the debug log file.
   DebugFileLayout debugFileLayout_;
-  // 29, 31-33.
+  // The size limit of the debug file, and the queue limit with the state of its watch.
   int maxFileSize_ = 2000000;
   int queueLimit_ = 0;
   bool queueWarningGiven_ = false;
   bool queueOverflow_ = false;
-  // 34-41, 45, 49. Registry-backed settings.
+  // Registry-backed settings.
   int debugLogMaxDailyFileAge_ = 0;
   bool blockingSyslog_ = true;
   bool addSyslogHeader_ = true;
@@ -274,13 +274,13 @@ class DebugLogger : public Thread {
   bool eventLogEnabled_ = true;
   int eventLogTimeThreshold_ = 60;
   int debugLogEncoding_ = 0;
-  // 43. Read and written only by LogErrno on the logger thread.
+  // Read and written only by LogErrno on the logger thread.
   int lastErrno_ = 0;
-  // 46, 47, 51.
+  // Owner-set hooks, and whether a new debug file gets the environment report.
   DebugFileOpenedListener* fileOpenedListener_ = nullptr;
   LogRedirectSink* redirectSink_ = nullptr;
   bool reportOnOpen_ = true;
-  // 52.
+  // The report written at the head of every new debug file.
   ReportEnvironment report_;
 
   TickSource tickSource_ = &::GetTickCount;
