@@ -9,6 +9,7 @@
 #include "diagnostics/system_error_text.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
+#include "win32/unique_socket.h"
 
 namespace {
 
@@ -19,25 +20,6 @@ constexpr const char* kServiceInfo = "ReportEnvironment::GetServiceInfo";
 CaptureBlock g_reportCaptureBlock;
 
 std::wstring ErrorText(DWORD code) { return SystemErrorText(code, kUserDefaultLanguage).c_str(); }
-
-// The host name and its addresses need the socket library started. Started here for
-// those steps, and ended after them; the library counts its users, so a process that
-// has started it itself keeps it.
-class WinsockSession {
- public:
-  WinsockSession() {
-    WSADATA data;
-    started_ = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
-  }
-  ~WinsockSession() {
-    if (started_) ::WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-
- private:
-  bool started_;
-};
 
 }  // namespace
 
@@ -104,7 +86,10 @@ void ReportEnvironment::GetServiceInfo(std::wstring* imagePath, std::wstring* ac
 }
 
 void ReportEnvironment::WriteNetworkAddresses() {
-  const WinsockSession winsock;
+  // The host name and its addresses need the socket library started: started here for
+  // these steps and ended after them; the library counts its users, so a process that
+  // started it itself keeps it.
+  const SocketLibrary winsock;
   char host[256] = {};
   if (::gethostname(host, 255) != 0) {
     // Also the answer when the process has not started the socket library.
