@@ -59,7 +59,8 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   }
   if (!LevelPasses(level, QueueLevel())) return;
 
-  const DWORD thread = threadId <= 0 ? ::GetCurrentThreadId() : static_cast<DWORD>(threadId);
+  const DWORD caller = ::GetCurrentThreadId();
+  const DWORD thread = threadId <= 0 ? caller : static_cast<DWORD>(threadId);
   auto record = std::make_unique<LogRecord>(eventId, thread, level);
   record->userText.Assign(userText);
   record->message.Assign(message);
@@ -67,9 +68,8 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   // The logger thread never waits for room: only it drains the queue, and its own
   // messages (the report lines of a new file, thread registrations) come from inside a
   // drain cycle.
-  const bool ownThread = ::GetCurrentThreadId() == Thread::threadId();
   try {
-    queue_.Push(std::move(record), ownThread ? nullptr : &running_);
+    queue_.Push(std::move(record), caller == Thread::threadId() ? nullptr : &running_);
   } catch (const std::exception&) {
     // The queue could not grow: this record is lost, the caller goes on.
   }
