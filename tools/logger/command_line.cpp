@@ -27,6 +27,8 @@ const wchar_t* const kLoggerUsage =
     L"  --settings-key PATH   registry key (below HKLM) the logger re-reads\n"
     L"  --current-user        the settings key is below HKCU\n"
     L"  --queue-limit N       queue length above which only the debug file is served\n"
+    L"  --queue-bytes N       bytes queued records may hold before callers wait, 0 for\n"
+    L"                        no bound (default 67108864)\n"
   L"  --file PATH           write the debug log file PATH (folders are created)\n"
   L"  --daily               one file per day: the date goes into the name\n"
   L"  --max-size N          size limit of the file in bytes, 0 for none (default 2000000)\n"
@@ -117,6 +119,9 @@ bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOption
     } else if (argument == L"--queue-limit") {
       if (!number(0, 0x7FFFFFFF, &n)) return false;
       options->queueLimit = static_cast<int>(n);
+    } else if (argument == L"--queue-bytes") {
+      // The same range on both architectures, so a command line means the same on each.
+      if (!number(0, 0xFFFFFFFFLL, &options->queueBytes)) return false;
     } else if (argument == L"--daily") {
       options->dailyFiles = true;
     } else if (argument == L"--new-file-when-full") {

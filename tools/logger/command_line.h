@@ -25,6 +25,7 @@ struct LoggerOptions {
   std::wstring settingsKey;
   bool currentUser = false;
   int queueLimit = 0;
+  long long queueBytes = -1;  // -1 keeps the queue's own bound
   // The debug log file; none without a path or a structured root.
   std::wstring filePath;
   bool dailyFiles = false;

@@ -127,6 +127,7 @@ void Configure(const LoggerOptions& options) {
   }
   logger.SetSettingsKey(options.settingsKey, options.currentUser);
   logger.SetQueueLimit(options.queueLimit);
+  if (options.queueBytes >= 0) logger.SetQueueByteLimit(static_cast<std::size_t>(options.queueBytes));
 
   // Without a file asked for, the debug log file output stays off.
   const std::wstring& filePath = options.filePath.empty() ? options.logRoot : options.filePath;
