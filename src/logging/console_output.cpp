@@ -1,17 +1,18 @@
 #include "logging/console_output.h"
 
+#include <climits>
 #include <cwchar>
 
 #include "win32/text_output.h"
 
 void ConsoleOutput::Refresh() {
-  const HANDLE current = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE current = ::GetStdHandle(standardHandle_);
   if (current == handle_ && known_) return;
   handle_ = current;
   known_ = true;
   isConsole_ = IsConsoleHandle(current);
-  // A pipe or file gets the console's output code page (the ANSI one without a console).
-  codePage_ = ::GetConsoleOutputCP();
+  codePage_ = chosenCodePage_;
+  if (codePage_ == 0) codePage_ = ::GetConsoleOutputCP();
   if (codePage_ == 0) codePage_ = ::GetACP();
 }
 
@@ -39,5 +40,11 @@ void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCod
   }
   line[length++] = L'\r';
   line[length++] = L'\n';
-  WriteTextToHandle(handle_, isConsole_, codePage_, line, static_cast<int>(length));
+  const DWORD error = length > static_cast<std::size_t>(INT_MAX)
+                          ? static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW)
+                          : WriteTextToHandle(handle_, isConsole_, codePage_, line, static_cast<int>(length));
+  if (error != ERROR_SUCCESS) {
+    ++failedLines_;
+    lastError_ = error;
+  }
 }

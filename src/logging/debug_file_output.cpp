@@ -548,7 +548,10 @@ bool DebugFileOutput::Write(const SYSTEMTIME& time, DWORD threadId, int level, c
                             DWORD eventId, const wchar_t* userText) {
   if (!owner_.DebugLogEnabled() || !LevelPasses(level, owner_.DebugLogLevel())) return true;
   const std::int64_t position = WriteLine(time, threadId, level, message, eventId, userText);
-  if (position == kNoPosition) return false;
+  if (position == kNoPosition) {
+    ++lostLines_;
+    return false;
+  }
   const int limit = owner_.MaxFileSize();
   if (limit <= 0 || position <= limit) return true;
   if (owner_.GetDebugFileLayout().newFileWhenFull) return Reopen();

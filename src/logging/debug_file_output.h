@@ -139,6 +139,8 @@ class DebugFileOutput {
   const std::wstring& FileName() const noexcept { return fileName_; }
   const LogFileDate& FileDate() const noexcept { return fileDate_; }
   std::int64_t Position() const noexcept { return position_; }
+  // Records whose line could not be written (no file, or the system refused the write).
+  std::uint64_t LostLines() const noexcept { return lostLines_; }
 
  private:
   bool OpenFile(bool startNewFile, int depth);
@@ -167,6 +169,7 @@ class DebugFileOutput {
   LogFileDate fileDate_;
   DWORD lastCheck_ = 0;  // tick count of the last retry
   DWORD lastOpenError_ = 0;  // reported once per run of the same Win32 error
+  std::uint64_t lostLines_ = 0;
   // The conversions of the multi-byte encodings, kept for the life of the output.
   std::locale utf8_;
   std::locale utf16_;

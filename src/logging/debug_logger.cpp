@@ -191,8 +191,10 @@ void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* 
 
 void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
                                DWORD eventId) {
-  if (!consoleLogEnabled_ || !LevelPasses(level, ConsoleLogLevel())) return;
-  console_.Write(time, threadId, ShortEventCode(eventId, level), message);
+  if ((!consoleLogEnabled_ && !consoleCopyToStandardError_) || !LevelPasses(level, ConsoleLogLevel())) return;
+  const DWORD code = ShortEventCode(eventId, level);
+  if (consoleLogEnabled_) console_.Write(time, threadId, code, message);
+  if (consoleCopyToStandardError_) consoleCopy_.Write(time, threadId, code, message);
 }
 
 void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,

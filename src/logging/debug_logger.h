@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "logging/console_output.h"
@@ -59,6 +60,25 @@ class DebugLogger : public Thread {
     bool structuredFileNames = false;  // host, component and instance in the name
     bool newFileWhenFull = false;  // at the size limit start a numbered file, not wrap
     bool splitMultiLineMessages = false;  // one file line per text line
+  };
+
+  // Settings the owner holds fixed over the settings key (a command line, say): every read
+  // of the key keeps a fixed switch or number as set here and takes the rest from the key.
+  // A fixed threshold is a floor: the level read is raised to it, so records of that
+  // level keep reaching the output whatever the key says.
+  struct FixedSettings {
+    std::optional<bool> debugLogEnabled;
+    std::optional<bool> sysLogEnabled;
+    std::optional<bool> consoleLogEnabled;
+    std::optional<bool> eventLogEnabled;
+    std::optional<bool> blockingSyslog;
+    std::optional<bool> addSyslogHeader;
+    std::optional<int> debugLogEncoding;
+    std::optional<int> debugLogMaxDailyFileAge;
+    std::optional<int> debugLogLevelAtLeast;
+    std::optional<int> eventLogLevelAtLeast;
+    std::optional<int> sysLogLevelAtLeast;
+    std::optional<int> consoleLogLevelAtLeast;
   };
 
   // The logger's timing, fixed: records wait at most one cycle; settings are re-read and
@@ -162,6 +182,11 @@ class DebugLogger : public Thread {
   void SetFileOpenedListener(DebugFileOpenedListener* listener) noexcept { fileOpenedListener_ = listener; }
   void SetReportOnOpen(bool on) noexcept { reportOnOpen_ = on; }
   void SetDebugFileLayout(const DebugFileLayout& layout) { debugFileLayout_ = layout; }
+  // Applies the fixed settings to the fields now and keeps them for every later read.
+  void SetFixedSettings(const FixedSettings& fixed);
+  // Standard error gets a copy of every line the console threshold admits, whether or
+  // not the console output itself is on.
+  void SetConsoleCopyToStandardError(bool on) noexcept { consoleCopyToStandardError_ = on; }
 
   // The millisecond tick count behind the settings and debug-file intervals;
   // GetTickCount unless a test drives time itself.
@@ -184,6 +209,10 @@ class DebugLogger : public Thread {
   LogQueue& Queue() noexcept { return queue_; }
   ReportEnvironment& Report() noexcept { return report_; }
   HANDLE EventSource() const noexcept { return eventLog_.Source(); }
+  // The console output on standard output, and its copy on standard error (owner: its
+  // code page before Start, its failure counts after Stop).
+  ConsoleOutput& Console() noexcept { return console_; }
+  ConsoleOutput& ConsoleCopy() noexcept { return consoleCopy_; }
 
   // ---- Outputs: logger thread only. Each applies its own switch and threshold, then
   // hands the record to the output object that owns that output's state. ----
@@ -239,7 +268,9 @@ class DebugLogger : public Thread {
   int syslogFacility_ = 0;
   // The outputs, each owning its own state; used by the logger thread only.
   EventLogOutput eventLog_;
-  ConsoleOutput console_;
+  ConsoleOutput console_{STD_OUTPUT_HANDLE};
+  ConsoleOutput consoleCopy_{STD_ERROR_HANDLE};
+  bool consoleCopyToStandardError_ = false;  // owner-set
   SyslogOutput syslog_;
   // Thresholds (0-15) and the highest of them, which the intake compares against.
   int defaultDebugLevel_ = 3;
@@ -264,6 +295,8 @@ class DebugLogger : public Thread {
   int queueLimit_ = 0;
   bool queueWarningGiven_ = false;
   bool queueOverflow_ = false;
+  // What every settings read keeps as the owner fixed it.
+  FixedSettings fixed_;
   // Registry-backed settings.
   int debugLogMaxDailyFileAge_ = 0;
   bool blockingSyslog_ = true;

@@ -1,11 +1,16 @@
 // The logger's registry settings: REG_DWORD values below the owner's settings key. A
 // value that is missing, of another type, or (for a threshold) above 15 takes its
-// default; nothing about a bad value is logged.
+// default; nothing about a bad value is logged. What the owner fixed stays as fixed.
+
+#include <algorithm>
 
 #include "logging/debug_logger.h"
 #include "registry/registry.h"
 
 namespace {
+
+// A threshold as read, raised to the owner's floor when there is one.
+int AtLeast(int level, const std::optional<int>& floor) { return floor ? std::max(level, *floor) : level; }
 
 constexpr DWORD kHighestThreshold = 15;
 
@@ -41,35 +46,57 @@ void ApplySwitch(bool* field, bool wanted, Open open, Close close) {
 
 }  // namespace
 
+void DebugLogger::SetFixedSettings(const FixedSettings& fixed) {
+  fixed_ = fixed;
+  debugLogEnabled_ = fixed.debugLogEnabled.value_or(debugLogEnabled_);
+  sysLogEnabled_ = fixed.sysLogEnabled.value_or(sysLogEnabled_);
+  consoleLogEnabled_ = fixed.consoleLogEnabled.value_or(consoleLogEnabled_);
+  eventLogEnabled_ = fixed.eventLogEnabled.value_or(eventLogEnabled_);
+  blockingSyslog_ = fixed.blockingSyslog.value_or(blockingSyslog_);
+  addSyslogHeader_ = fixed.addSyslogHeader.value_or(addSyslogHeader_);
+  debugLogEncoding_ = fixed.debugLogEncoding.value_or(debugLogEncoding_);
+  debugLogMaxDailyFileAge_ = fixed.debugLogMaxDailyFileAge.value_or(debugLogMaxDailyFileAge_);
+  SetDebugLogLevel(AtLeast(DebugLogLevel(), fixed.debugLogLevelAtLeast));
+  SetEventLogLevel(AtLeast(EventLogLevel(), fixed.eventLogLevelAtLeast));
+  SetSysLogLevel(AtLeast(SysLogLevel(), fixed.sysLogLevelAtLeast));
+  SetConsoleLogLevel(AtLeast(ConsoleLogLevel(), fixed.consoleLogLevelAtLeast));
+}
+
 void DebugLogger::ReadSettings() {
   if (settingsKeyPath_.empty()) return;
   Registry key(settingsKeyPath_.c_str(), useCurrentUserHive_, true);
   if (!key.Open(false)) return;
 
-  debugLogLevel_.store(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), std::memory_order_relaxed);
-  eventLogLevel_.store(ReadThreshold(key, L"EventLogLevel", 2), std::memory_order_relaxed);
-  sysLogLevel_.store(ReadThreshold(key, L"SysLogLevel", 2), std::memory_order_relaxed);
+  debugLogLevel_.store(AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast),
+                       std::memory_order_relaxed);
+  eventLogLevel_.store(AtLeast(ReadThreshold(key, L"EventLogLevel", 2), fixed_.eventLogLevelAtLeast),
+                       std::memory_order_relaxed);
+  sysLogLevel_.store(AtLeast(ReadThreshold(key, L"SysLogLevel", 2), fixed_.sysLogLevelAtLeast),
+                     std::memory_order_relaxed);
   // A console threshold in the registry asks for the console; ConsoleLogEnabled, read
   // next, has the last word either way.
   bool consoleLevelPresent = false;
-  consoleLogLevel_.store(ReadThreshold(key, L"ConsoleLogLevel", 3, &consoleLevelPresent),
+  consoleLogLevel_.store(AtLeast(ReadThreshold(key, L"ConsoleLogLevel", 3, &consoleLevelPresent),
+                                 fixed_.consoleLogLevelAtLeast),
                          std::memory_order_relaxed);
   consoleLogEnabled_ = consoleLevelPresent;
   UpdateQueueLevel();
-  consoleLogEnabled_ = ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_);
+  consoleLogEnabled_ = fixed_.consoleLogEnabled.value_or(ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_));
 
-  debugLogMaxDailyFileAge_ = ReadNumber(key, L"DebugLogMaxDailyFileAge", 0);
-  debugLogEncoding_ = ReadNumber(key, L"DebugLogEncoding", 0);
-  blockingSyslog_ = ReadSwitch(key, L"BlockingSyslog", true);
-  addSyslogHeader_ = ReadSwitch(key, L"AddSyslogHeader", true);
+  debugLogMaxDailyFileAge_ = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", 0));
+  debugLogEncoding_ = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", 0));
+  blockingSyslog_ = fixed_.blockingSyslog.value_or(ReadSwitch(key, L"BlockingSyslog", true));
+  addSyslogHeader_ = fixed_.addSyslogHeader.value_or(ReadSwitch(key, L"AddSyslogHeader", true));
 
   // The output switches open or close their output when they change.
-  ApplySwitch(&sysLogEnabled_, ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty()),
+  ApplySwitch(&sysLogEnabled_,
+              fixed_.sysLogEnabled.value_or(ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty())),
               [this] { OpenSyslog(); }, [this] { CloseSyslog(); });
-  ApplySwitch(&debugLogEnabled_, ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty()),
+  ApplySwitch(&debugLogEnabled_,
+              fixed_.debugLogEnabled.value_or(ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty())),
               [this] { ReopenDebugFile(); }, [this] { CloseDebugFile(); });
-  ApplySwitch(&eventLogEnabled_, ReadSwitch(key, L"EventLogEnabled", true), [this] { OpenEventLog(); },
-              [this] { CloseEventLog(); });
+  ApplySwitch(&eventLogEnabled_, fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", true)),
+              [this] { OpenEventLog(); }, [this] { CloseEventLog(); });
 
   eventLogTimeThreshold_ = ReadNumber(key, L"EventLogTimeThreshold", 60);
   key.Close();
