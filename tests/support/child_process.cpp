@@ -79,7 +79,7 @@ ChildResult RunChild(const std::wstring& commandLine, const std::string& input, 
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in.read.get();
-  startup.hStdOutput = out.write.get();
+  startup.hStdOutput = setup.standardOutput != nullptr ? setup.standardOutput : out.write.get();
   startup.hStdError = err.write.get();
   PROCESS_INFORMATION process{};
   std::wstring mutableLine = commandLine;

@@ -18,13 +18,16 @@ struct ChildResult {
   std::string err;         // standard error
 };
 
-// Where a child runs, when not as this process does: its current directory, and changes
-// to the environment it inherits (a variable with its new value, or with none to remove
-// it).
+// Where a child runs, when not as this process does: its current directory, changes to
+// the environment it inherits (a variable with its new value, or with none to remove
+// it), and a standard output of the test's own in place of the collecting pipe (an
+// inheritable handle: a pipe nobody reads, a full device), whose output is then not
+// collected.
 struct ChildSetup {
   using Environment = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
   std::wstring currentDirectory;
   Environment environment;
+  HANDLE standardOutput = nullptr;
 };
 
 // This process's environment with the setup's changes, as a block for CreateProcessW

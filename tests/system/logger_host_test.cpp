@@ -12,15 +12,9 @@
 #include "support/child_process.h"
 #include "support/crlf_lines.h"
 #include "support/scratch_folder.h"
+#include "system/logger_run.h"
 
 namespace {
-
-std::wstring Logger(const std::wstring& arguments) {
-  return L"\"" + ProgramBesideMe(L"varrowmere-logger.exe") + L"\" " + arguments;
-}
-
-const std::regex kConsoleLine(R"(\[(\d{5})\] \(\d\d:\d\d:\d\d\.\d{3}\):\{0x[0-9A-F]{4,}\} (.*))");
-const std::regex kSummary(R"(summary: records=(\d+) seconds=\d+\.\d{3} rate=\d+/s\r?\n)");
 
 TEST(LoggerHost, MessagesReachTheConsoleInOrderWithTheirCode) {
   const ChildResult run = RunChild(Logger(L"--console \"first message\" second --level 2 --event-id 0x6FFF7531 third"));
@@ -156,30 +150,6 @@ TEST(LoggerHost, StructuredDailyFileInUtf16WithoutTheReport) {
   EXPECT_EQ(bytes.substr(0, 2 + 36), "\xFF\xFE" + Utf16("UTF-16LE encoded\r\n"));
   EXPECT_EQ(bytes.find(Utf16("[ENV]")), std::string::npos);
   EXPECT_NE(bytes.find(Utf16("} rec\r\n")), std::string::npos);
-}
-
-TEST(LoggerHost, BadUsageExitsTwoWithAReason) {
-  const struct {
-    const wchar_t* arguments;
-    const char* reason;
-  } cases[] = {
-      {L"", "nothing to log"},
-      {L"--level 16 x", "--level takes a number from 0 to 15"},
-      {L"--count", "--count needs a value"},
-      {L"--frobnicate x", "unknown option --frobnicate"},
-      {L"--threads 0 --count 1", "--threads takes a number from 1 to 64"},
-      {L"--facility 24 x", "--facility takes a number from 0 to 23"},
-      {L"--syslog", "--syslog needs a value"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reason);
-    const ChildResult run = RunChild(Logger(c.arguments));
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 2u);
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("usage: varrowmere-logger"), std::string::npos);
-    EXPECT_EQ(run.out, "");
-  }
 }
 
 }  // namespace

@@ -1,177 +1,353 @@
 #include "command_line.h"
 
-#include <cerrno>
-#include <cwchar>
 #include <cwctype>
+#include <iterator>
 
-const wchar_t* const kLoggerUsage =
-    L"usage: varrowmere-logger [options] [message ...]\n"
-    L"Logs each message argument as one record through the Varrowmere debug logger.\n"
-    L"\n"
-    L"  --stdin               log each line of standard input as one record\n"
-    L"  --count N             log N generated records from each thread\n"
-    L"  --threads M           number of logging threads for --count (default 1)\n"
-    L"  --level N             level of the records, 0-15 (default 3)\n"
-    L"  --event-id N          event identifier of the records (default 0: the level's)\n"
-    L"  --user TEXT           user text of the records\n"
-    L"  --app NAME            application name: event source and syslog field\n"
-    L"                        (default varrowmere-logger)\n"
-    L"  --console             write records to the console\n"
-  L"  --syslog LIST         send records to syslog collectors: host[:port[/tcp]],...\n"
-  L"                        (UDP port 514 unless an entry says otherwise)\n"
-  L"  --facility N          syslog facility, 0-23 (default 0)\n"
-  L"  --no-header           syslog lines without time stamp and host name\n"
-  L"  --nonblocking-syslog  drop a line rather than wait for a collector that is slow\n"
-  L"  --event-log           write records to the Windows event log (the default)\n"
-  L"  --no-event-log        do not write to the Windows event log\n"
-    L"  --settings-key PATH   registry key (below HKLM) the logger re-reads\n"
-    L"  --current-user        the settings key is below HKCU\n"
-    L"  --queue-limit N       queue length above which only the debug file is served\n"
-    L"  --queue-bytes N       bytes queued records may hold before callers wait, 0 for\n"
-    L"                        no bound (default 67108864)\n"
-  L"  --file PATH           write the debug log file PATH (folders are created)\n"
-  L"  --daily               one file per day: the date goes into the name\n"
-  L"  --max-size N          size limit of the file in bytes, 0 for none (default 2000000)\n"
-  L"  --new-file-when-full  at the size limit start a numbered file instead of wrapping\n"
-  L"  --instance N          instance number placed in file names\n"
-  L"  --structured ROOT PREFIX COMPONENT\n"
-  L"                        structured names: ROOT\\PREFIX<HOST>_COMPONENT_NN_SSSS.txt\n"
-  L"  --date-folders        structured files go into a folder per date\n"
-  L"  --split-lines         one file line per line of a message\n"
-  L"  --encoding 0|1|2      file encoding: 0 single byte, 1 UTF-8, 2 UTF-16LE\n"
-  L"  --max-age DAYS        with --daily, delete files older than DAYS days\n"
-  L"  --no-report           no environment report at the head of the file\n"
-    L"  --help                show this text\n"
-    L"\n"
-    L"On exit prints to standard error: summary: records=N seconds=S rate=R/s\n";
+const wchar_t* const kLoggerVersion = L"1.0";
 
 namespace {
 
-// A whole decimal (or 0x-prefixed hexadecimal) number within [low, high].
-bool ParseNumber(const std::wstring& text, long long low, long long high, long long* value) {
-  if (text.empty() || std::iswspace(text[0])) return false;
-  wchar_t* end = nullptr;
-  errno = 0;
-  const long long parsed = std::wcstoll(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != L'\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
+// One option as it stands on a command line: the name the user typed ("--level" or "-p")
+// and its values, with the options being filled and the place for a reason.
+struct GivenOption {
+  std::wstring name;
+  std::vector<std::wstring> values;
+  LoggerOptions* options;
+  std::wstring* error;
+
+  const std::wstring& value() const { return values.front(); }
+
+  // The value as a whole number within [low, high]: decimal digits, or with hex also
+  // "0x" and hexadecimal digits. Leading zeros are decimal, never octal.
+  bool Number(long long low, long long high, long long* out, bool hex = false) const {
+    const std::wstring& text = value();
+    std::size_t at = 0;
+    const bool negative = !text.empty() && text[0] == L'-';
+    if (negative) ++at;
+    int base = 10;
+    if (hex && !negative && text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+      base = 16;
+      at = 2;
+    }
+    bool tooLarge = false;
+    unsigned long long magnitude = 0;
+    const std::size_t firstDigit = at;
+    for (; at < text.size(); ++at) {
+      const wchar_t c = text[at];
+      int digit = -1;
+      if (c >= L'0' && c <= L'9') digit = c - L'0';
+      if (base == 16 && c >= L'a' && c <= L'f') digit = c - L'a' + 10;
+      if (base == 16 && c >= L'A' && c <= L'F') digit = c - L'A' + 10;
+      if (digit < 0) break;
+      // Past any range an option has; more digits keep it there.
+      if (magnitude > (1ULL << 60)) tooLarge = true;
+      if (!tooLarge) magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+    }
+    if (at == firstDigit || at != text.size()) {
+      *error = name + (hex ? L" needs a decimal number or 0x and hexadecimal digits, not \""
+                           : L" needs a decimal number, not \"") +
+               text + L"\"";
+      return false;
+    }
+    const long long parsed = tooLarge ? -1 : static_cast<long long>(magnitude);
+    if (tooLarge || (negative && parsed != 0) || parsed < low || parsed > high) {
+      *error = name + L" takes a number from " + std::to_wstring(low) + L" to " + std::to_wstring(high) + L", not \"" +
+               text + L"\"";
+      return false;
+    }
+    *out = parsed;
+    return true;
+  }
+
+  template <typename Field>
+  bool Number(long long low, long long high, Field* out, bool hex = false) const {
+    long long parsed = 0;
+    if (!Number(low, high, &parsed, hex)) return false;
+    *out = static_cast<Field>(parsed);
+    return true;
+  }
+};
+
+enum class Takes { kNothing, kValue, kThreeValues };
+
+struct OptionSpec {
+  const wchar_t* name;       // the long name, without its dashes
+  wchar_t shortName;         // 0 for none
+  Takes takes;
+  const wchar_t* valueName;  // for the help text
+  const wchar_t* help;       // one paragraph, wrapped for the help text
+  bool (*apply)(const GivenOption& given);
+};
+
+bool Set(bool* field, bool value) {
+  *field = value;
   return true;
+}
+
+const OptionSpec kOptions[] = {
+    {L"input", L'f', Takes::kValue, L"FILE", L"log each line of FILE as one record (\"-\": standard input)",
+     [](const GivenOption& g) {
+       g.options->inputFile = g.value();
+       if (!g.value().empty()) return true;
+       *g.error = g.name + L" needs a file name";
+       return false;
+     }},
+    {L"stdin", 0, Takes::kNothing, nullptr,
+     L"log each line of standard input as one record (the default when there is no message, no -f and no --count)",
+     [](const GivenOption& g) { return Set(&g.options->readStdin, true); }},
+    {L"skip-empty", L'e', Takes::kNothing, nullptr, L"skip empty input lines",
+     [](const GivenOption& g) { return Set(&g.options->skipEmptyLines, true); }},
+    {L"count", 0, Takes::kValue, L"N", L"log N generated records from each thread",
+     [](const GivenOption& g) { return g.Number(1, 1'000'000'000'000LL, &g.options->count); }},
+    {L"threads", 0, Takes::kValue, L"M", L"number of logging threads for --count (default 1)",
+     [](const GivenOption& g) { return g.Number(1, 64, &g.options->threads); }},
+    {L"level", L'p', Takes::kValue, L"N", L"level of the records, 0-15 (default 3)",
+     [](const GivenOption& g) { return g.Number(0, 15, &g.options->level); }},
+    {L"event-id", L'i', Takes::kValue, L"N",
+     L"event identifier of the records, decimal or 0x hexadecimal (default 0: the level's)",
+     [](const GivenOption& g) { return g.Number(0, 0xFFFFFFFFLL, &g.options->eventId, true); }},
+    {L"user", 0, Takes::kValue, L"TEXT", L"user text of the records (debug file and syslog)",
+     [](const GivenOption& g) {
+       g.options->userText = g.value();
+       return true;
+     }},
+    {L"app", L't', Takes::kValue, L"NAME",
+     L"application name: event source and syslog field (default varrowmere-logger)",
+     [](const GivenOption& g) {
+       g.options->application = g.value();
+       if (!g.value().empty()) return true;
+       *g.error = g.name + L" needs a non-empty name";
+       return false;
+     }},
+    {L"console", 0, Takes::kNothing, nullptr,
+     L"write records to standard output (the default when no --file, --structured, --syslog or --event-log is given)",
+     [](const GivenOption& g) { return Set(&g.options->console, true); }},
+    {L"stderr", L's', Takes::kNothing, nullptr, L"copy each console line to standard error",
+     [](const GivenOption& g) { return Set(&g.options->copyToStandardError, true); }},
+    {L"console-encoding", 0, Takes::kValue, L"NAME",
+     L"encoding of console lines on a pipe or in a file: ansi (the console's code page, the default) or utf-8",
+     [](const GivenOption& g) {
+       std::wstring name = g.value();
+       for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+       if (name == L"ansi") {
+         g.options->consoleCodePage = 0;
+       } else if (name == L"utf-8" || name == L"utf8") {
+         g.options->consoleCodePage = CP_UTF8;
+       } else {
+         *g.error = g.name + L" takes ansi or utf-8, not \"" + g.value() + L"\"";
+         return false;
+       }
+       return true;
+     }},
+    {L"event-log", 0, Takes::kNothing, nullptr, L"write records to the Windows event log (on by default)",
+     [](const GivenOption& g) {
+       g.options->eventLogGiven = true;
+       return Set(&g.options->eventLog, true);
+     }},
+    {L"no-event-log", 0, Takes::kNothing, nullptr, L"do not write to the Windows event log",
+     [](const GivenOption& g) {
+       g.options->eventLogGiven = true;
+       return Set(&g.options->eventLog, false);
+     }},
+    {L"syslog", 0, Takes::kValue, L"LIST",
+     L"send records to syslog collectors: host[:port[/tcp]],... (UDP port 514 unless an entry says otherwise)",
+     [](const GivenOption& g) {
+       g.options->syslogServers = g.value();
+       if (!g.value().empty()) return true;
+       *g.error = g.name + L" needs at least one collector";
+       return false;
+     }},
+    {L"facility", 0, Takes::kValue, L"N", L"syslog facility, 0-23 (default 0)",
+     [](const GivenOption& g) { return g.Number(0, 23, &g.options->syslogFacility); }},
+    {L"no-header", 0, Takes::kNothing, nullptr, L"syslog lines without time stamp and host name",
+     [](const GivenOption& g) { return Set(&g.options->noSyslogHeader, true); }},
+    {L"nonblocking-syslog", 0, Takes::kNothing, nullptr, L"drop a line rather than wait for a collector that is slow",
+     [](const GivenOption& g) { return Set(&g.options->nonblockingSyslog, true); }},
+    {L"file", 0, Takes::kValue, L"PATH", L"write the debug log file PATH (folders are created)",
+     [](const GivenOption& g) {
+       g.options->filePath = g.value();
+       if (!g.value().empty()) return true;
+       *g.error = g.name + L" needs a file name";
+       return false;
+     }},
+    {L"daily", 0, Takes::kNothing, nullptr, L"one file per day: the date goes into the name",
+     [](const GivenOption& g) { return Set(&g.options->dailyFiles, true); }},
+    {L"max-size", 0, Takes::kValue, L"N", L"size limit of the file in bytes, 0 for none (default 2000000)",
+     [](const GivenOption& g) { return g.Number(0, 0x7FFFFFFF, &g.options->maxFileSize); }},
+    {L"new-file-when-full", 0, Takes::kNothing, nullptr, L"at the size limit start a numbered file instead of wrapping",
+     [](const GivenOption& g) { return Set(&g.options->newFileWhenFull, true); }},
+    {L"instance", 0, Takes::kValue, L"N", L"instance number placed in file names, 0-999",
+     [](const GivenOption& g) { return g.Number(0, 999, &g.options->instance); }},
+    {L"structured", 0, Takes::kThreeValues, L"ROOT PREFIX COMPONENT",
+     L"structured names: ROOT\\PREFIX<HOST>_COMPONENT_NN_SSSS.txt",
+     [](const GivenOption& g) {
+       g.options->structured = true;
+       g.options->logRoot = g.values[0];
+       g.options->filePrefix = g.values[1];
+       g.options->component = g.values[2];
+       if (!g.values[0].empty()) return true;
+       *g.error = g.name + L" needs a root folder";
+       return false;
+     }},
+    {L"date-folders", 0, Takes::kNothing, nullptr, L"structured files go into a folder per date",
+     [](const GivenOption& g) { return Set(&g.options->dateFolders, true); }},
+    {L"split-lines", 0, Takes::kNothing, nullptr, L"one file line per line of a message",
+     [](const GivenOption& g) { return Set(&g.options->splitLines, true); }},
+    {L"encoding", 0, Takes::kValue, L"0|1|2", L"file encoding: 0 single byte, 1 UTF-8, 2 UTF-16LE",
+     [](const GivenOption& g) { return g.Number(0, 2, &g.options->encoding); }},
+    {L"max-age", 0, Takes::kValue, L"DAYS", L"with --daily, delete files older than DAYS days",
+     [](const GivenOption& g) { return g.Number(0, 0x7FFFFFFF, &g.options->maxAgeDays); }},
+    {L"no-report", 0, Takes::kNothing, nullptr, L"no environment report at the head of the file",
+     [](const GivenOption& g) { return Set(&g.options->report, false); }},
+    {L"settings-key", 0, Takes::kValue, L"PATH",
+     L"registry key (below HKLM) read at start and every 30 seconds; options given here win over its values",
+     [](const GivenOption& g) {
+       g.options->settingsKey = g.value();
+       return true;
+     }},
+    {L"current-user", 0, Takes::kNothing, nullptr, L"the settings key is below HKCU",
+     [](const GivenOption& g) { return Set(&g.options->currentUser, true); }},
+    {L"queue-limit", 0, Takes::kValue, L"N", L"queue length above which only the debug file is served",
+     [](const GivenOption& g) { return g.Number(0, 0x7FFFFFFF, &g.options->queueLimit); }},
+    // The same range on both architectures, so a command line means the same on each.
+    {L"queue-bytes", 0, Takes::kValue, L"N",
+     L"bytes queued records may hold before callers wait, 0 for no bound (default 67108864)",
+     [](const GivenOption& g) { return g.Number(0, 0xFFFFFFFFLL, &g.options->queueBytes); }},
+    {L"help", L'h', Takes::kNothing, nullptr, L"show this text and exit",
+     [](const GivenOption& g) { return Set(&g.options->help, true); }},
+    {L"version", L'V', Takes::kNothing, nullptr, L"show the version and exit",
+     [](const GivenOption& g) { return Set(&g.options->version, true); }},
+};
+
+const OptionSpec* FindLong(const std::wstring& name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindShort(wchar_t name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.shortName != 0 && spec.shortName == name) return &spec;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options,
-                        std::wstring* error) {
+bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options, std::wstring* error) {
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
-    const auto value = [&](std::wstring* out) {
-      if (i + 1 >= arguments.size()) {
-        *error = argument + L" needs a value";
-        return false;
-      }
-      *out = arguments[++i];
-      return true;
-    };
-    const auto number = [&](long long low, long long high, long long* out) {
-      std::wstring text;
-      if (!value(&text)) return false;
-      if (!ParseNumber(text, low, high, out)) {
-        *error = argument + L" takes a number from " + std::to_wstring(low) + L" to " + std::to_wstring(high) +
-                 L", not \"" + text + L"\"";
-        return false;
-      }
-      return true;
-    };
-
-    long long n = 0;
-    if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+    if (!optionsEnded && argument == L"--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && argument == L"/?") {
       options->help = true;
-    } else if (argument == L"--stdin") {
-      options->readStdin = true;
-    } else if (argument == L"--console") {
-      options->console = true;
-    } else if (argument == L"--no-header") {
-      options->syslogHeader = false;
-    } else if (argument == L"--nonblocking-syslog") {
-      options->blockingSyslog = false;
-    } else if (argument == L"--event-log") {
-      options->eventLog = true;
-    } else if (argument == L"--no-event-log") {
-      options->eventLog = false;
-    } else if (argument == L"--facility") {
-      if (!number(0, 23, &n)) return false;
-      options->syslogFacility = static_cast<int>(n);
-    } else if (argument == L"--syslog") {
-      if (!value(&options->syslogServers)) return false;
-    } else if (argument == L"--current-user") {
-      options->currentUser = true;
-    } else if (argument == L"--count") {
-      if (!number(0, 1'000'000'000'000LL, &options->count)) return false;
-    } else if (argument == L"--threads") {
-      if (!number(1, 64, &n)) return false;
-      options->threads = static_cast<int>(n);
-    } else if (argument == L"--level") {
-      if (!number(0, 15, &n)) return false;
-      options->level = static_cast<int>(n);
-    } else if (argument == L"--event-id") {
-      if (!number(0, 0xFFFFFFFFLL, &n)) return false;
-      options->eventId = static_cast<DWORD>(n);
-    } else if (argument == L"--queue-limit") {
-      if (!number(0, 0x7FFFFFFF, &n)) return false;
-      options->queueLimit = static_cast<int>(n);
-    } else if (argument == L"--queue-bytes") {
-      // The same range on both architectures, so a command line means the same on each.
-      if (!number(0, 0xFFFFFFFFLL, &options->queueBytes)) return false;
-    } else if (argument == L"--daily") {
-      options->dailyFiles = true;
-    } else if (argument == L"--new-file-when-full") {
-      options->newFileWhenFull = true;
-    } else if (argument == L"--date-folders") {
-      options->dateFolders = true;
-    } else if (argument == L"--split-lines") {
-      options->splitLines = true;
-    } else if (argument == L"--no-report") {
-      options->report = false;
-    } else if (argument == L"--file") {
-      if (!value(&options->filePath)) return false;
-    } else if (argument == L"--max-size") {
-      if (!number(0, 0x7FFFFFFF, &options->maxFileSize)) return false;
-    } else if (argument == L"--instance") {
-      if (!number(0, 999, &n)) return false;
-      options->instance = static_cast<int>(n);
-    } else if (argument == L"--encoding") {
-      if (!number(0, 2, &n)) return false;
-      options->encoding = static_cast<int>(n);
-    } else if (argument == L"--max-age") {
-      if (!number(0, 0x7FFFFFFF, &n)) return false;
-      options->maxAgeDays = static_cast<int>(n);
-    } else if (argument == L"--structured") {
-      options->structured = true;
-      if (!value(&options->logRoot) || !value(&options->filePrefix) || !value(&options->component)) return false;
-    } else if (argument == L"--user") {
-      if (!value(&options->userText)) return false;
-    } else if (argument == L"--app") {
-      if (!value(&options->application)) return false;
-      if (options->application.empty()) {
-        *error = L"--app needs a non-empty name";
+      return true;
+    }
+    // A lone "-" is a message, as any word that is not an option.
+    if (optionsEnded || argument.size() < 2 || argument[0] != L'-') {
+      options->messages.push_back(argument);
+      continue;
+    }
+
+    // The options this argument holds: one long one, or a cluster of short ones of which
+    // only the last may take a value (the rest of the argument, or the next one).
+    std::vector<std::pair<const OptionSpec*, GivenOption>> found;
+    if (argument[1] == L'-') {
+      const std::size_t equals = argument.find(L'=');
+      const std::wstring name = argument.substr(0, equals);
+      const OptionSpec* spec = FindLong(name.substr(2));
+      if (spec == nullptr) {
+        *error = L"unknown option " + name;
         return false;
       }
-    } else if (argument == L"--settings-key") {
-      if (!value(&options->settingsKey)) return false;
-    } else if (argument == L"--") {
-      options->messages.insert(options->messages.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                               arguments.end());
-      break;
-    } else if (argument.size() > 1 && argument[0] == L'-') {
-      *error = L"unknown option " + argument;
-      return false;
+      GivenOption given{name, {}, options, error};
+      if (equals != std::wstring::npos) {
+        if (spec->takes == Takes::kNothing) {
+          *error = name + L" takes no value";
+          return false;
+        }
+        given.values.push_back(argument.substr(equals + 1));
+      }
+      found.emplace_back(spec, std::move(given));
     } else {
-      options->messages.push_back(argument);
+      for (std::size_t at = 1; at < argument.size(); ++at) {
+        const OptionSpec* spec = FindShort(argument[at]);
+        if (spec == nullptr) {
+          *error = L"unknown option -" + std::wstring(1, argument[at]);
+          return false;
+        }
+        GivenOption given{L"-" + std::wstring(1, argument[at]), {}, options, error};
+        const bool takesValue = spec->takes != Takes::kNothing;
+        if (takesValue && at + 1 < argument.size()) given.values.push_back(argument.substr(at + 1));
+        found.emplace_back(spec, std::move(given));
+        if (takesValue) break;
+      }
+    }
+
+    for (auto& [spec, given] : found) {
+      const std::size_t wanted = spec->takes == Takes::kNothing ? 0 : (spec->takes == Takes::kValue ? 1 : 3);
+      while (given.values.size() < wanted) {
+        if (i + 1 >= arguments.size()) {
+          *error = given.name + (wanted == 1 ? L" needs a value" : L" needs three values: " + std::wstring(spec->valueName));
+          return false;
+        }
+        given.values.push_back(arguments[++i]);
+      }
+      if (!spec->apply(given)) return false;
+      // What follows --help or --version is not looked at, as in other GNU tools.
+      if (options->help || options->version) return true;
     }
   }
-  if (!options->help && options->messages.empty() && !options->readStdin && options->count == 0) {
-    *error = L"nothing to log: give messages, --stdin or --count";
-    return false;
-  }
   return true;
+}
+
+std::wstring LoggerUsage() {
+  constexpr std::size_t kHelpColumn = 26;
+  constexpr std::size_t kWidth = 79;
+  std::wstring text =
+      L"usage: varrowmere-logger [options] [message ...]\n"
+      L"Logs each message as one record through the Varrowmere debug logger; with no\n"
+      L"message, no -f and no --count, logs each line of standard input.\n"
+      L"\n";
+  for (const OptionSpec& spec : kOptions) {
+    std::wstring line = L"  ";
+    line += spec.shortName != 0 ? std::wstring{L'-', spec.shortName, L',', L' '} : std::wstring(4, L' ');
+    line += L"--";
+    line += spec.name;
+    if (spec.valueName != nullptr) line += std::wstring(L" ") + spec.valueName;
+    if (line.size() + 1 >= kHelpColumn) {
+      text += line + L"\n";
+      line.clear();
+    }
+    // The help in words, each line filled up to the width.
+    const std::wstring help = spec.help;
+    for (std::size_t at = 0; at < help.size();) {
+      std::size_t end = help.find(L' ', at);
+      if (end == std::wstring::npos) end = help.size();
+      const std::wstring word = help.substr(at, end - at);
+      if (line.size() <= kHelpColumn) {
+        line.resize(kHelpColumn, L' ');
+      } else if (line.size() + 1 + word.size() > kWidth) {
+        text += line + L"\n";
+        line.assign(kHelpColumn, L' ');
+      } else {
+        line += L' ';
+      }
+      line += word;
+      at = end + 1;
+    }
+    text += line + L"\n";
+  }
+  text +=
+      L"\n"
+      L"Numbers are decimal; event identifiers may also be 0x and hexadecimal digits.\n"
+      L"On exit prints to standard error: summary: records=N gated=G seconds=S rate=R/s\n"
+      L"(records the logger accepted, and those its level gate dropped). Exit status: 0;\n"
+      L"1 when a record could not be written to the console or the debug file, or the\n"
+      L"input could not be read; 2 for bad usage.\n";
+  return text;
 }

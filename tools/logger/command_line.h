@@ -9,7 +9,9 @@
 // What the user asked varrowmere-logger to do.
 struct LoggerOptions {
   std::vector<std::wstring> messages;  // one record each
-  bool readStdin = false;              // one record per line of standard input
+  std::wstring inputFile;              // -f: one record per line of the file ("-": standard input)
+  bool readStdin = false;              // --stdin: one record per line of standard input
+  bool skipEmptyLines = false;         // -e
   long long count = 0;                 // generated records per thread
   int threads = 1;
   int level = 3;
@@ -17,10 +19,13 @@ struct LoggerOptions {
   std::wstring userText;
   std::wstring application = L"varrowmere-logger";
   bool console = false;
-  std::wstring syslogServers;  // comma-separated collectors, host[:port[/tcp]]
+  bool copyToStandardError = false;  // -s
+  UINT consoleCodePage = 0;          // of a piped or redirected console; 0 the system's
+  std::wstring syslogServers;        // comma-separated collectors, host[:port[/tcp]]
   int syslogFacility = 0;
-  bool syslogHeader = true;
-  bool blockingSyslog = true;
+  bool noSyslogHeader = false;
+  bool nonblockingSyslog = false;
+  bool eventLogGiven = false;  // --event-log or --no-event-log was given
   bool eventLog = true;
   std::wstring settingsKey;
   bool currentUser = false;
@@ -38,15 +43,31 @@ struct LoggerOptions {
   std::wstring component;
   bool dateFolders = false;
   bool splitLines = false;
-  int encoding = 0;
-  int maxAgeDays = 0;
-  bool report = true;  // the environment report heads every new file
+  int encoding = -1;    // -1 leaves it to the settings key
+  int maxAgeDays = -1;  // -1 leaves it to the settings key
+  bool report = true;   // the environment report heads every new file
   bool help = false;
+  bool version = false;
+
+  // Whether the command line named a debug log file, syslog collectors or the event log:
+  // without any of them (or --console) the console is the output.
+  bool NamesAnOutput() const {
+    return console || !filePath.empty() || structured || !syslogServers.empty() || (eventLogGiven && eventLog);
+  }
+  bool WritesDebugFile() const { return !filePath.empty() || structured; }
+  // Standard input is read on request, and when nothing else gives the records.
+  bool ReadsStandardInput() const {
+    return readStdin || inputFile == L"-" || (messages.empty() && inputFile.empty() && count == 0);
+  }
 };
 
-// Parses the arguments after the program name. On bad usage answers false with the
-// reason in *error.
-bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options,
-                        std::wstring* error);
+// Parses the arguments after the program name, GNU style: "--name value" and
+// "--name=value", short options alone or bundled ("-se", "-p4", "-p 4"), options and
+// messages in any order, "--" ends the options. Stops at --help or --version. On bad
+// usage answers false with a one-line reason in *error.
+bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOptions* options, std::wstring* error);
 
-extern const wchar_t* const kLoggerUsage;
+// The --help text: every option with what it does.
+std::wstring LoggerUsage();
+
+extern const wchar_t* const kLoggerVersion;

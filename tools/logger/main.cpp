@@ -1,6 +1,6 @@
 // varrowmere-logger: logs records through the process-wide debug logger, from its
-// arguments, from standard input line by line, or generated for load, then stops the
-// logger (which writes every queued record) and prints a one-line summary.
+// arguments, from the lines of a file or of standard input, or generated for load, then
+// stops the logger (which writes every queued record) and prints a one-line summary.
 
 #include <windows.h>
 
@@ -12,67 +12,61 @@
 
 #include "app/process_objects.h"
 #include "command_line.h"
+#include "diagnostics/system_error_text.h"
+#include "input_lines.h"
 #include "logging/debug_logger.h"
 #include "logging/logging_calls.h"
 #include "text/code_page.h"
+#include "text/zul_string.h"
 #include "threading/thread.h"
 #include "win32/text_output.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
-std::atomic<long long> g_recordsLogged{0};
+// One line of the program's own on standard error.
+std::wstring Complaint(const std::wstring& text) { return L"varrowmere-logger: " + text + L"\n"; }
 
-void WriteStandardError(const std::wstring& text) {
-  const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-  WriteTextToHandle(error, IsConsoleHandle(error), CP_ACP, text.data(), static_cast<int>(text.size()));
+// Records the logger accepted, and records its level gate dropped before the queue.
+std::atomic<long long> g_recordsAccepted{0};
+std::atomic<long long> g_recordsGated{0};
+
+DWORD WriteStandardHandle(DWORD which, const std::wstring& text) {
+  const HANDLE handle = ::GetStdHandle(which);
+  return WriteTextToHandle(handle, IsConsoleHandle(handle), CP_ACP, text.data(), static_cast<int>(text.size()));
 }
 
-// One record through the logging calls; the user text, which the calls do not carry,
-// goes straight to the logger's intake after the same gate and running test.
+void WriteStandardError(const std::wstring& text) { WriteStandardHandle(STD_ERROR_HANDLE, text); }
+
+// One record. The level gate is asked here, as the logging calls ask it, so the summary
+// can tell a record the logger took from one its thresholds turned away. The user text,
+// which the logging calls do not carry, goes straight to the logger's intake with the
+// message cut as the calls cut a formatted message.
 void LogRecordText(const LoggerOptions& options, const wchar_t* text) {
+  if (!IsLogLevelEnabled(options.level)) {
+    g_recordsGated.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   if (options.userText.empty()) {
     LogMessageWithId(options.level, options.eventId, L"%s", text);
-  } else if (IsLogLevelEnabled(options.level) && ProcessDebugLogger().IsRunning()) {
-    ProcessDebugLogger().AddRecord(options.level, options.eventId, 0, text, options.userText.c_str());
+  } else {
+    zul::ZULString message;
+    message.Format(L"%s", text);
+    ProcessDebugLogger().AddRecord(options.level, options.eventId, 0, message.GetWide(), options.userText.c_str());
   }
-  g_recordsLogged.fetch_add(1, std::memory_order_relaxed);
+  g_recordsAccepted.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Decodes one line of input: UTF-8 when it is valid UTF-8 (what Linux programs write),
-// else the ANSI code page (what Windows programs write).
-std::wstring DecodeLine(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  const int length = static_cast<int>(bytes.size());
-  for (const UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
-    const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-    const int chars = ::MultiByteToWideChar(codePage, flags, bytes.data(), length, nullptr, 0);
-    if (chars <= 0) continue;
-    std::wstring text(static_cast<std::size_t>(chars), L'\0');
-    ::MultiByteToWideChar(codePage, flags, bytes.data(), length, text.data(), chars);
-    return text;
-  }
-  return {};
-}
-
-void LogStandardInput(const LoggerOptions& options) {
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::string pending;
-  char chunk[4096];
-  DWORD got = 0;
-  const auto flushLine = [&](std::size_t end) {
-    std::string line = pending.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    LogRecordText(options, DecodeLine(line).c_str());
-  };
-  while (::ReadFile(input, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-    pending.append(chunk, got);
-    std::size_t newline;
-    while ((newline = pending.find('\n')) != std::string::npos) {
-      flushLine(newline);
-      pending.erase(0, newline + 1);
-    }
-  }
-  if (!pending.empty()) flushLine(pending.size());
+// Logs every line of the input; answers the error that stopped the reading, if any.
+DWORD LogLines(HANDLE input, const LoggerOptions& options) {
+  bool firstLine = true;
+  LineSplitter splitter([&](const char* bytes, std::size_t length) {
+    const bool first = firstLine;
+    firstLine = false;
+    if (length == 0 && options.skipEmptyLines) return;
+    LogRecordText(options, DecodeInputLine(bytes, length, first).c_str());
+  });
+  return ReadLines(input, &splitter);
 }
 
 // A worker that logs its share of generated records; being a Thread, it appears in the
@@ -109,29 +103,50 @@ void LogGenerated(const LoggerOptions& options) {
   for (auto& producer : producers) producer->Stop();
 }
 
+// What the command line decided, fixed over the settings key at start and at every
+// re-read; what it left open is the key's. Each output the command line turned on gets
+// the records of the requested level, whatever threshold the key holds.
+DebugLogger::FixedSettings FixedFromCommandLine(const LoggerOptions& options) {
+  DebugLogger::FixedSettings fixed;
+  if (options.console || !options.NamesAnOutput()) fixed.consoleLogEnabled = true;
+  if (fixed.consoleLogEnabled.value_or(false) || options.copyToStandardError) {
+    fixed.consoleLogLevelAtLeast = options.level;
+  }
+  if (options.eventLogGiven) fixed.eventLogEnabled = options.eventLog;
+  if (!options.syslogServers.empty()) {
+    fixed.sysLogEnabled = true;
+    fixed.sysLogLevelAtLeast = options.level;
+  }
+  if (options.noSyslogHeader) fixed.addSyslogHeader = false;
+  if (options.nonblockingSyslog) fixed.blockingSyslog = false;
+  if (options.WritesDebugFile()) {
+    fixed.debugLogEnabled = true;
+    fixed.debugLogLevelAtLeast = options.level;
+  }
+  if (options.encoding >= 0) fixed.debugLogEncoding = options.encoding;
+  if (options.maxAgeDays >= 0) fixed.debugLogMaxDailyFileAge = options.maxAgeDays;
+  return fixed;
+}
+
 void Configure(const LoggerOptions& options) {
   DebugLogger& logger = ProcessDebugLogger();
   logger.SetApplicationName(options.application);
-  logger.SetConsoleLogEnabled(options.console);
-  // Records of the requested level must reach the console that was asked for.
-  if (options.console && options.level > logger.ConsoleLogLevel()) logger.SetConsoleLogLevel(options.level);
+  logger.Console().SetCodePage(options.consoleCodePage);
+  logger.ConsoleCopy().SetCodePage(options.consoleCodePage);
+  logger.SetConsoleCopyToStandardError(options.copyToStandardError);
   logger.SetEventLogEnabled(options.eventLog);
-  if (!options.syslogServers.empty()) {
-    // The collector list is narrow text in the ANSI code page, as the server reads it.
-    const TemporaryNarrowText servers(options.syslogServers.c_str());
-    logger.SetSyslogServerList(servers.get() != nullptr ? servers.get() : "");
-    logger.SetSyslogFacility(options.syslogFacility);
-    logger.SetAddSyslogHeader(options.syslogHeader);
-    logger.SetBlockingSyslog(options.blockingSyslog);
-    if (options.level > logger.SysLogLevel()) logger.SetSysLogLevel(options.level);
-  }
+  // The collector list is narrow text in the ANSI code page, as the server reads it.
+  const TemporaryNarrowText servers(options.syslogServers.c_str());
+  logger.SetSyslogServerList(servers.get() != nullptr ? servers.get() : "");
+  logger.SetSysLogEnabled(!options.syslogServers.empty());
+  logger.SetSyslogFacility(options.syslogFacility);
   logger.SetSettingsKey(options.settingsKey, options.currentUser);
   logger.SetQueueLimit(options.queueLimit);
   if (options.queueBytes >= 0) logger.SetQueueByteLimit(static_cast<std::size_t>(options.queueBytes));
 
   // Without a file asked for, the debug log file output stays off.
   const std::wstring& filePath = options.filePath.empty() ? options.logRoot : options.filePath;
-  logger.SetDebugLogEnabled(!filePath.empty());
+  logger.SetDebugLogEnabled(false);
   logger.SetDebugFilePath(filePath);
   DebugLogger::DebugFileLayout layout;
   layout.logRootDirectory = options.logRoot;
@@ -145,11 +160,24 @@ void Configure(const LoggerOptions& options) {
   layout.splitMultiLineMessages = options.splitLines;
   logger.SetDebugFileLayout(layout);
   if (options.maxFileSize >= 0) logger.SetMaxFileSize(static_cast<int>(options.maxFileSize));
-  logger.SetDebugLogEncoding(options.encoding);
-  logger.SetDebugLogMaxDailyFileAge(options.maxAgeDays);
   logger.SetReportOnOpen(options.report);
-  // Records of the requested level must reach the file too.
-  if (!filePath.empty() && options.level > logger.DebugLogLevel()) logger.SetDebugLogLevel(options.level);
+
+  logger.SetFixedSettings(FixedFromCommandLine(options));
+  // The key is read before the first record, not only after the first interval, so the
+  // records are written as the key says from the start.
+  logger.ReadSettings();
+}
+
+// "1 record", "2 records".
+std::wstring Count(std::uint64_t n, const wchar_t* thing) {
+  return std::to_wstring(n) + L" " + thing + (n == 1 ? L"" : L"s");
+}
+
+// A line of what went wrong with one console output, or nothing when nothing did.
+std::wstring ConsoleFailure(const ConsoleOutput& output, const wchar_t* stream) {
+  if (output.FailedLines() == 0) return {};
+  return Complaint(std::wstring(stream) + L": " + Count(output.FailedLines(), L"console line") + L" not written: " +
+                   Win32CallError(L"WriteFile", output.LastError()));
 }
 
 }  // namespace
@@ -159,18 +187,33 @@ int wmain(int argc, wchar_t** argv) {
   LoggerOptions options;
   std::wstring error;
   if (!ParseLoggerOptions(arguments, &options, &error)) {
-    WriteStandardError(L"varrowmere-logger: " + error + L"\n" + kLoggerUsage);
+    WriteStandardError(Complaint(error + L"; try --help"));
     return 2;
   }
-  if (options.help) {
-    WriteStandardError(kLoggerUsage);
-    return 0;
+  if (options.help || options.version) {
+    const std::wstring text = options.help ? LoggerUsage()
+                                           : std::wstring(L"varrowmere-logger ") + kLoggerVersion +
+                                                 (sizeof(void*) == 4 ? L" (32-bit)\n" : L" (64-bit)\n");
+    const DWORD written = WriteStandardHandle(STD_OUTPUT_HANDLE, text);
+    if (written == ERROR_SUCCESS) return 0;
+    WriteStandardError(Complaint(L"standard output: " + Win32CallError(L"WriteFile", written)));
+    return 1;
+  }
+
+  UniqueFileHandle inputFile;
+  if (!options.inputFile.empty() && options.inputFile != L"-") {
+    inputFile.reset(::CreateFileW(options.inputFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!inputFile) {
+      WriteStandardError(Complaint(options.inputFile + L": " + Win32CallError(L"CreateFileW", ::GetLastError())));
+      return 1;
+    }
   }
 
   DebugLogger& logger = ProcessDebugLogger();
   Configure(options);
   if (!logger.Start() || !logger.WaitForRunning(5000)) {
-    WriteStandardError(L"varrowmere-logger: the logger thread did not start\n");
+    WriteStandardError(Complaint(L"the logger thread did not start"));
     return 1;
   }
 
@@ -179,8 +222,16 @@ int wmain(int argc, wchar_t** argv) {
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&started);
 
+  std::wstring failures;
   for (const std::wstring& message : options.messages) LogRecordText(options, message.c_str());
-  if (options.readStdin) LogStandardInput(options);
+  if (inputFile) {
+    const DWORD read = LogLines(inputFile.get(), options);
+    if (read != ERROR_SUCCESS) failures += Complaint(options.inputFile + L": " + Win32CallError(L"ReadFile", read));
+  }
+  if (options.ReadsStandardInput()) {
+    const DWORD read = LogLines(::GetStdHandle(STD_INPUT_HANDLE), options);
+    if (read != ERROR_SUCCESS) failures += Complaint(L"standard input: " + Win32CallError(L"ReadFile", read));
+  }
   if (options.count > 0) LogGenerated(options);
   // Stopping writes every record still queued before the outputs close.
   logger.Stop();
@@ -188,11 +239,19 @@ int wmain(int argc, wchar_t** argv) {
   LARGE_INTEGER finished;
   ::QueryPerformanceCounter(&finished);
   const double seconds = static_cast<double>(finished.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
-  const long long records = g_recordsLogged.load();
-  wchar_t summary[128];
-  ::_snwprintf(summary, 128, L"summary: records=%I64d seconds=%.3f rate=%.0f/s\n", records, seconds,
-               seconds > 0 ? static_cast<double>(records) / seconds : 0.0);
-  summary[127] = L'\0';
-  WriteStandardError(summary);
-  return 0;
+  const long long records = g_recordsAccepted.load();
+  wchar_t summary[160];
+  ::_snwprintf(summary, 160, L"summary: records=%I64d gated=%I64d seconds=%.3f rate=%.0f/s\n", records,
+               g_recordsGated.load(), seconds, seconds > 0 ? static_cast<double>(records) / seconds : 0.0);
+  summary[159] = L'\0';
+
+  failures += ConsoleFailure(logger.Console(), L"standard output");
+  failures += ConsoleFailure(logger.ConsoleCopy(), L"standard error");
+  const std::uint64_t lost = logger.DebugFile().LostLines();
+  if (options.WritesDebugFile() && lost > 0) {
+    failures += Complaint((options.filePath.empty() ? options.logRoot : options.filePath) + L": " +
+                          Count(lost, L"record") + L" not written to the debug log file");
+  }
+  WriteStandardError(summary + failures);
+  return failures.empty() ? 0 : 1;
 }
