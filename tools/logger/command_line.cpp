@@ -84,14 +84,17 @@ bool Set(bool* field, bool value) {
   return true;
 }
 
+// Text that must not be empty; `missing` says what the option then lacks.
+bool SetText(const GivenOption& given, std::wstring* field, const wchar_t* missing) {
+  *field = given.value();
+  if (!field->empty()) return true;
+  *given.error = given.name + L" needs " + missing;
+  return false;
+}
+
 const OptionSpec kOptions[] = {
     {L"input", L'f', Takes::kValue, L"FILE", L"log each line of FILE as one record (\"-\": standard input)",
-     [](const GivenOption& g) {
-       g.options->inputFile = g.value();
-       if (!g.value().empty()) return true;
-       *g.error = g.name + L" needs a file name";
-       return false;
-     }},
+     [](const GivenOption& g) { return SetText(g, &g.options->inputFile, L"a file name"); }},
     {L"stdin", 0, Takes::kNothing, nullptr,
      L"log each line of standard input as one record (the default when there is no message, no -f and no --count)",
      [](const GivenOption& g) { return Set(&g.options->readStdin, true); }},
@@ -113,12 +116,7 @@ const OptionSpec kOptions[] = {
      }},
     {L"app", L't', Takes::kValue, L"NAME",
      L"application name: event source and syslog field (default varrowmere-logger)",
-     [](const GivenOption& g) {
-       g.options->application = g.value();
-       if (!g.value().empty()) return true;
-       *g.error = g.name + L" needs a non-empty name";
-       return false;
-     }},
+     [](const GivenOption& g) { return SetText(g, &g.options->application, L"a non-empty name"); }},
     {L"console", 0, Takes::kNothing, nullptr,
      L"write records to standard output (the default when no --file, --structured, --syslog or --event-log is given)",
      [](const GivenOption& g) { return Set(&g.options->console, true); }},
@@ -151,12 +149,7 @@ const OptionSpec kOptions[] = {
      }},
     {L"syslog", 0, Takes::kValue, L"LIST",
      L"send records to syslog collectors: host[:port[/tcp]],... (UDP port 514 unless an entry says otherwise)",
-     [](const GivenOption& g) {
-       g.options->syslogServers = g.value();
-       if (!g.value().empty()) return true;
-       *g.error = g.name + L" needs at least one collector";
-       return false;
-     }},
+     [](const GivenOption& g) { return SetText(g, &g.options->syslogServers, L"at least one collector"); }},
     {L"facility", 0, Takes::kValue, L"N", L"syslog facility, 0-23 (default 0)",
      [](const GivenOption& g) { return g.Number(0, 23, &g.options->syslogFacility); }},
     {L"no-header", 0, Takes::kNothing, nullptr, L"syslog lines without time stamp and host name",
@@ -164,12 +157,7 @@ const OptionSpec kOptions[] = {
     {L"nonblocking-syslog", 0, Takes::kNothing, nullptr, L"drop a line rather than wait for a collector that is slow",
      [](const GivenOption& g) { return Set(&g.options->nonblockingSyslog, true); }},
     {L"file", 0, Takes::kValue, L"PATH", L"write the debug log file PATH (folders are created)",
-     [](const GivenOption& g) {
-       g.options->filePath = g.value();
-       if (!g.value().empty()) return true;
-       *g.error = g.name + L" needs a file name";
-       return false;
-     }},
+     [](const GivenOption& g) { return SetText(g, &g.options->filePath, L"a file name"); }},
     {L"daily", 0, Takes::kNothing, nullptr, L"one file per day: the date goes into the name",
      [](const GivenOption& g) { return Set(&g.options->dailyFiles, true); }},
     {L"max-size", 0, Takes::kValue, L"N", L"size limit of the file in bytes, 0 for none (default 2000000)",
