@@ -68,11 +68,12 @@ Summary ReadSummary(const std::string& err) {
   return summary;
 }
 
-std::string Utf8(const std::wstring& text) {
+// Text as the system converts it to a code page, with "?" for what the page lacks.
+std::string Encoded(const std::wstring& text, UINT codePage) {
   std::string bytes(text.size() * 4, '\0');
-  bytes.resize(static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                              bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                                              nullptr)));
+  const int length = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                           static_cast<int>(bytes.size()), codePage == CP_UTF8 ? nullptr : "?", nullptr);
+  bytes.resize(static_cast<std::size_t>(length));
   return bytes;
 }
 
@@ -220,19 +221,17 @@ TEST(LoggerCli, CopyToStandardErrorWithOrWithoutTheConsole) {
 
 TEST(LoggerCli, ConsoleOnAPipeInUtf8OrTheAnsiCodePage) {
   const std::wstring message = L"h\x00E9llo \x2713 \x65E5\x672C";
-  // The ANSI form as the system converts it, with "?" for what the code page lacks.
-  std::string ansi(message.size() * 2, '\0');
-  ansi.resize(static_cast<std::size_t>(::WideCharToMultiByte(CP_ACP, 0, message.data(), static_cast<int>(message.size()),
-                                                             ansi.data(), static_cast<int>(ansi.size()), "?", nullptr)));
+  const std::string ansi = Encoded(message, CP_ACP);
   const struct {
     const wchar_t* encoding;
     std::string bytes;
   } cases[] = {
-      {L"utf-8", Utf8(message)},
+      {L"utf-8", Encoded(message, CP_UTF8)},
       {L"ansi", ansi},
   };
   for (const auto& c : cases) {
-    const ChildResult run = RunChild(Logger(L"--console-encoding " + std::wstring(c.encoding) + L" \"" + message + L"\""));
+    const ChildResult run =
+        RunChild(Logger(L"--console-encoding " + std::wstring(c.encoding) + L" \"" + message + L"\""));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(Messages(run.out), std::vector<std::string>{c.bytes});

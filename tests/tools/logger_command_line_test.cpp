@@ -82,7 +82,8 @@ TEST(LoggerCommandLine, EveryFormOfAnOption) {
          EXPECT_EQ(o.level, 3);
        }},
       {Words(L"-"), [](const LoggerOptions& o) { EXPECT_EQ(o.messages, Messages{L"-"}); }},
-      {Words(L"--console-encoding UTF-8 x"), [](const LoggerOptions& o) { EXPECT_EQ(o.consoleCodePage, UINT{CP_UTF8}); }},
+      {Words(L"--console-encoding UTF-8 x"),
+       [](const LoggerOptions& o) { EXPECT_EQ(o.consoleCodePage, UINT{CP_UTF8}); }},
       {Words(L"--console-encoding=utf8 --console-encoding ansi x"),
        [](const LoggerOptions& o) { EXPECT_EQ(o.consoleCodePage, 0u); }},
       {Words(L"--structured=R P C x"),

@@ -188,7 +188,8 @@ const OptionSpec kOptions[] = {
     {L"no-report", 0, Takes::kNothing, nullptr, L"no environment report at the head of the file",
      [](const GivenOption& g) { return Set(&g.options->report, false); }},
     {L"settings-key", 0, Takes::kValue, L"PATH",
-     L"registry key (below HKLM) read at start and every 30 seconds; options given here win over its values",
+     L"registry key (below HKLM) of the settings, read at start and every 30 seconds; the command line wins "
+     L"over its values",
      [](const GivenOption& g) {
        g.options->settingsKey = g.value();
        return true;
@@ -280,7 +281,8 @@ bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOption
       const std::size_t wanted = spec->takes == Takes::kNothing ? 0 : (spec->takes == Takes::kValue ? 1 : 3);
       while (given.values.size() < wanted) {
         if (i + 1 >= arguments.size()) {
-          *error = given.name + (wanted == 1 ? L" needs a value" : L" needs three values: " + std::wstring(spec->valueName));
+          *error = given.name +
+                   (wanted == 1 ? L" needs a value" : L" needs three values: " + std::wstring(spec->valueName));
           return false;
         }
         given.values.push_back(arguments[++i]);
