@@ -296,6 +296,7 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   }
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file_.get(), &size) || !SeekTo(size.QuadPart)) return false;
+  end_ = size.QuadPart;
   if (owner_.MaxFileSize() > 0 && found != -1) {
     const std::int64_t marker = FindEndOfLogMarker();
     if (marker != kNoPosition && !SeekTo(marker)) return false;
@@ -380,35 +381,60 @@ bool DebugFileOutput::SeekTo(std::int64_t position) {
   return true;
 }
 
-bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length) {
+bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark) {
   if (!file_) return false;
   const std::size_t most = length * 4;
   if (buffer_.size() < most) buffer_.resize(most);
   char* bytes = buffer_.data();
-  std::size_t count = 0;
-  if (encoding_ == kSingleByte) {
-    for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-    count = length;
-  } else {
-    const auto& convert = std::use_facet<WideCodeCvt>(encoding_ == kUtf8 ? utf8_ : utf16_);
-    std::mbstate_t state{};
-    const wchar_t* fromNext = text;
-    char* toNext = bytes;
-    convert.out(state, text, text + length, fromNext, bytes, bytes + most, toNext);
-    // A high surrogate left at the very end is written on its own.
-    char* end = toNext;
-    convert.unshift(state, toNext, bytes + most, end);
-    count = static_cast<std::size_t>(end - bytes);
+  const std::size_t count = Encode(text, length, bytes, most);
+  std::size_t total = count;
+  if (mark == EndMark::kWhereOlderLinesFollow && owner_.MaxFileSize() > 0 &&
+      position_ + static_cast<std::int64_t>(count) < end_) {
+    const std::size_t markerLength = std::size(kWideEndOfLog) - 1;
+    if (buffer_.size() < most + markerLength * 4) {
+      buffer_.resize(most + markerLength * 4);
+      bytes = buffer_.data();
+    }
+    total += Encode(kWideEndOfLog, markerLength, bytes + count, markerLength * 4);
   }
   DWORD written = 0;
-  if (!::WriteFile(file_.get(), bytes, static_cast<DWORD>(count), &written, nullptr) || written != count) {
+  if (!::WriteFile(file_.get(), bytes, static_cast<DWORD>(total), &written, nullptr) || written != total) {
+    const DWORD error = written != total && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
     // What part of the line reached the file is overwritten by the next one.
     SeekTo(position_);
     failed_ = true;
+    ReportWriteError(error);
     return false;
   }
+  end_ = std::max(end_, position_ + static_cast<std::int64_t>(total));
+  lastWriteError_ = 0;
+  // The next line goes over the marker.
+  if (total != count) return SeekTo(position_ + static_cast<std::int64_t>(count));
   position_ += static_cast<std::int64_t>(count);
   return true;
+}
+
+std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const {
+  if (encoding_ == kSingleByte) {
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    return length;
+  }
+  const auto& convert = std::use_facet<WideCodeCvt>(encoding_ == kUtf8 ? utf8_ : utf16_);
+  std::mbstate_t state{};
+  const wchar_t* fromNext = text;
+  char* toNext = bytes;
+  convert.out(state, text, text + length, fromNext, bytes, bytes + capacity, toNext);
+  // A high surrogate left at the very end is written on its own.
+  char* end = toNext;
+  convert.unshift(state, toNext, bytes + capacity, end);
+  return static_cast<std::size_t>(end - bytes);
+}
+
+void DebugFileOutput::ReportWriteError(DWORD error) {
+  if (error == lastWriteError_) return;
+  lastWriteError_ = error;
+  LogMessageWithId(kLogError, kEventIdError, L"[DIAG] Could not write debug trace file %s : %s", fileName_.c_str(),
+                   Win32CallError(L"WriteFile", error).c_str());
 }
 
 bool DebugFileOutput::WriteHeader() {
@@ -532,7 +558,7 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
       lineLength = std::size(kNonUnicodeLine) - 1;
     }
     failed_ = false;
-    if (!WriteEncoded(text, lineLength)) return kNoPosition;
+    if (!WriteEncoded(text, lineLength, EndMark::kWhereOlderLinesFollow)) return kNoPosition;
     result = position_;
 
     if (!split) break;

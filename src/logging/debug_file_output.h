@@ -148,9 +148,19 @@ class DebugFileOutput {
   std::wstring ChooseFileName(bool startNewFile);
   StructuredNameParts StructuredParts() const;
   void CloseWithoutMarker();
+  // Whether a line also carries the end-of-log marker after it (see WriteEncoded).
+  enum class EndMark { kNone, kWhereOlderLinesFollow };
   // Encodes and writes text at the write position in one call; false when the system
-  // took less than all of it, with the position left where it was.
-  bool WriteEncoded(const wchar_t* text, std::size_t length);
+  // took less than all of it, with the position left where it was. With a size limit, a
+  // line written where older lines follow it (after a wrap, or when continuing at the
+  // marker) carries the marker right behind it in the same call, and the position moves
+  // past the line only: the next line overwrites that marker. So the newest writing is
+  // marked even when the process is killed before it closes the file.
+  bool WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark = EndMark::kNone);
+  // The text's bytes in the open file's encoding; `capacity` holds four per character.
+  std::size_t Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const;
+  // Tells a failed write once per run of the same Win32 error.
+  void ReportWriteError(DWORD error);
   std::int64_t FindEndOfLogMarker() const;
   bool SeekTo(std::int64_t position);
   // False when a line could not be written; the walk still runs to its end.
@@ -163,6 +173,9 @@ class DebugFileOutput {
   // Where the next line goes. The logger thread is the only writer, so it is tracked
   // here rather than asked of the system for every line.
   std::int64_t position_ = 0;
+  // The file's size as far as this output has made it: the end of the older lines that
+  // follow the write position after a wrap.
+  std::int64_t end_ = 0;
   // A write or open failed; a line that finds no open file then waits for the retry.
   bool failed_ = false;
   Encoding encoding_ = kSingleByte;  // of the open file
@@ -170,6 +183,7 @@ class DebugFileOutput {
   DWORD lastCheck_ = 0;  // tick count of the last retry
   DWORD lastOpenError_ = 0;  // reported once per run of the same Win32 error
   std::uint64_t lostLines_ = 0;
+  DWORD lastWriteError_ = 0;  // the same for writes
   // The conversions of the multi-byte encodings, kept for the life of the output.
   std::locale utf8_;
   std::locale utf16_;

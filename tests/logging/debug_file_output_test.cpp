@@ -225,6 +225,9 @@ TEST_F(DebugFileTest, WrapKeepsTheFileNearTheLimitAndTheNextOpenContinuesAtTheMa
       EXPECT_GE(size, previousSize) << "the file never shrinks";
       previousSize = size;
     }
+    // A process killed now leaves the marker where its newest writing ends.
+    EXPECT_NE(Bytes().find(Ascii(encoding, lastLine) + Ascii(encoding, kMarkerLine)), std::string::npos)
+        << "the newest line is marked before the file is closed";
     ASSERT_TRUE(logger_.CloseDebugFile());
     const std::string closed = Bytes();
     EXPECT_EQ(closed.substr(0, Header(encoding).size() + Ascii(encoding, L"[3").size()),
