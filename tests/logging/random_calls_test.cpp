@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -13,6 +14,7 @@
 
 #include "logging/logger_fixture.h"
 #include "logging/logging_calls.h"
+#include "support/long_run.h"
 
 namespace {
 
@@ -21,17 +23,31 @@ using Slot = std::uintptr_t;  // one argument slot on both architectures
 const wchar_t* const kWideTexts[] = {L"", L"w", L"wide text", L"\u00e9t\u00e9"};
 const char* const kNarrowTexts[] = {"", "n", "narrow text"};
 
-// Memory the formatter must never be handed.
+// Memory the formatter must never be handed: a page that cannot be read, one that cannot
+// be written, and texts without a terminator that run into a page that cannot be read,
+// short ones (within the first 1024 characters) and long ones (beyond them).
 struct Traps {
   Traps()
       : noAccess(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS)),
-        readOnly(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY)) {}
+        readOnly(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY)),
+        unterminated(static_cast<char*>(::VirtualAlloc(nullptr, 3 * 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {
+    std::memset(unterminated, 'u', 2 * 4096);
+    DWORD previous = 0;
+    ::VirtualProtect(unterminated + 2 * 4096, 4096, PAGE_NOACCESS, &previous);
+  }
   ~Traps() {
     ::VirtualFree(noAccess, 0, MEM_RELEASE);
     ::VirtualFree(readOnly, 0, MEM_RELEASE);
+    ::VirtualFree(unterminated, 0, MEM_RELEASE);
+  }
+  // The last `chars` characters before the unreadable page, with no terminator.
+  const char* NarrowUnterminated(std::size_t chars) const { return unterminated + 2 * 4096 - chars; }
+  const wchar_t* WideUnterminated(std::size_t chars) const {
+    return reinterpret_cast<const wchar_t*>(unterminated + 2 * 4096) - chars;
   }
   void* noAccess;
   void* readOnly;
+  char* unterminated;
 };
 
 struct GeneratedCall {
@@ -84,9 +100,13 @@ class CallGenerator {
         return false;
       case 3: {  // wide string
         call->format += Pick(0, 1) ? L"%s" : L"%ls";
-        const int which = Pick(0, 5);
+        const int which = Pick(0, 6);
         if (which == 0) {
           call->arguments.push_back(reinterpret_cast<Slot>(traps_.noAccess));
+          return true;
+        }
+        if (which == 6) {
+          call->arguments.push_back(reinterpret_cast<Slot>(traps_.WideUnterminated(Pick(0, 1) ? 10 : 3000)));
           return true;
         }
         call->arguments.push_back(which == 1 ? 0 : reinterpret_cast<Slot>(kWideTexts[Pick(0, 3)]));
@@ -94,9 +114,13 @@ class CallGenerator {
       }
       case 4: {  // narrow string
         call->format += Pick(0, 1) ? L"%S" : L"%hs";
-        const int which = Pick(0, 5);
+        const int which = Pick(0, 6);
         if (which == 0) {
           call->arguments.push_back(reinterpret_cast<Slot>(traps_.noAccess) + 8);
+          return true;
+        }
+        if (which == 6) {
+          call->arguments.push_back(reinterpret_cast<Slot>(traps_.NarrowUnterminated(Pick(0, 1) ? 10 : 6000)));
           return true;
         }
         call->arguments.push_back(which == 1 ? 0 : reinterpret_cast<Slot>(kNarrowTexts[Pick(0, 2)]));
@@ -157,21 +181,26 @@ class CallGenerator {
 
 using RandomLoggingCalls = RunningProcessLogger;
 
+// What one call must leave: a record, a report, or nothing at a level the gate holds back.
+enum class Outcome { kRecord, kReport, kNone };
+
 TEST_F(RandomLoggingCalls, EveryCallGivesOneRecordOrOneReport) {
   constexpr std::uint32_t kSeed = 20261209;
-  constexpr int kCalls = 3000;
+  const int kCalls = LongTestRun() ? 1000000 : 20000;
   const Traps traps;
   CallGenerator generator(kSeed, traps);
-  std::vector<bool> expectValid;
+  std::vector<Outcome> expected;
   int invalidCalls = 0;
   for (int i = 0; i < kCalls; ++i) {
     GeneratedCall call = generator.Next(i);
     call.arguments.resize(8, 0);
     const Slot* a = call.arguments.data();
-    const int level = generator.Pick(0, 4) == 4 ? 5 : generator.Pick(0, 3);
-    LogMessage(level, call.format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
-    expectValid.push_back(call.valid);
-    invalidCalls += call.valid ? 0 : 1;
+    // Levels the gate passes (the debug threshold is 3; 5 passes always), and others.
+    const int level = generator.Pick(-3, 20);
+    const DWORD eventId = generator.Pick(0, 1) ? 0u : static_cast<DWORD>(generator.Pick(0, 0x7FFFFFFF)) * 2u;
+    LogMessageWithId(level, eventId, call.format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    expected.push_back(!IsLogLevelEnabled(level) ? Outcome::kNone : (call.valid ? Outcome::kRecord : Outcome::kReport));
+    invalidCalls += expected.back() == Outcome::kReport ? 1 : 0;
   }
   ASSERT_GT(invalidCalls, kCalls / 10) << "the generator must exercise the rejections";
   ASSERT_LT(invalidCalls, kCalls * 9 / 10) << "and the valid road";
@@ -188,9 +217,13 @@ TEST_F(RandomLoggingCalls, EveryCallGivesOneRecordOrOneReport) {
   }
   for (int i = 0; i < kCalls; ++i) {
     SCOPED_TRACE(i);
-    ASSERT_EQ(seen[i].size(), 1u) << "exactly one message per call";
-    EXPECT_EQ(seen[i][0], static_cast<bool>(expectValid[static_cast<std::size_t>(i)]));
+    const Outcome outcome = expected[static_cast<std::size_t>(i)];
+    ASSERT_EQ(seen[i].size(), outcome == Outcome::kNone ? 0u : 1u) << "exactly one message per call that passes the gate";
+    if (outcome != Outcome::kNone) {
+      EXPECT_EQ(seen[i][0], outcome == Outcome::kRecord);
+    }
   }
+  std::printf("%d calls, %d of them invalid, each reported once\n", kCalls, invalidCalls);
 }
 
 }  // namespace

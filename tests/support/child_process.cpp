@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <thread>
 
@@ -68,9 +69,7 @@ std::wstring ChildEnvironmentBlock(const ChildSetup& setup) {
   return block + L'\0';
 }
 
-ChildResult RunChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs,
-                     const ChildSetup& setup) {
-  ChildResult result;
+RunningChild::RunningChild(const std::wstring& commandLine, const ChildSetup& setup) {
   Pipe in = MakePipe(true);
   Pipe out = MakePipe(false);
   Pipe err = MakePipe(false);
@@ -88,24 +87,59 @@ ChildResult RunChild(const std::wstring& commandLine, const std::string& input, 
                         environment.empty() ? nullptr : environment.data(),
                         setup.currentDirectory.empty() ? nullptr : setup.currentDirectory.c_str(), &startup,
                         &process)) {
-    return result;
+    return;
   }
-  result.started = true;
-  UniqueHandle processHandle(process.hProcess);
-  UniqueHandle threadHandle(process.hThread);
-  // Only the child holds these ends now, so our reads end when the child exits.
-  in.read.reset();
-  out.write.reset();
-  err.write.reset();
+  started_ = true;
+  processId_ = process.dwProcessId;
+  process_.reset(process.hProcess);
+  UniqueHandle thread(process.hThread);
+  // Only the child holds its ends now, so its input ends when we close ours.
+  input_ = std::move(in.write);
+  output_ = std::move(out.read);
+  error_ = std::move(err.read);
+}
 
-  std::thread inputWriter([&input, &in] {
-    if (!input.empty()) {
-      DWORD written = 0;
-      ::WriteFile(in.write.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+RunningChild::~RunningChild() {
+  if (started_ && !Exited()) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), INFINITE);
+  }
+}
+
+bool RunningChild::Exited() const { return ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
+
+bool RunningChild::WriteInput(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    if (!input_ || !::WriteFile(input_.get(), bytes.data() + done, chunk, &written, nullptr)) return false;
+    done += written;
+  }
+  return true;
+}
+
+bool RunningChild::TakeOutput() {
+  const bool tookOut = TakeAvailable(output_.get(), &out);
+  const bool tookErr = TakeAvailable(error_.get(), &err);
+  return tookOut || tookErr;
+}
+
+bool RunningChild::WaitForOutput(const std::string& text, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (out.find(text) != std::string::npos) return true;
+    if (!TakeOutput()) {
+      if (Exited() || ::GetTickCount64() > deadline) return TakeOutput() && out.find(text) != std::string::npos;
+      ::Sleep(1);
     }
-    in.write.reset();
-  });
+  }
+}
 
+ChildResult RunningChild::Finish(DWORD timeoutMs) {
+  ChildResult result;
+  result.started = started_;
+  if (!started_) return result;
   // The output is read as it comes, until the child has exited and its pipes are empty,
   // not until the pipes end: a process the child started can hold copies of the child's
   // standard handles long after it (under Wine the desktop process, started for the first
@@ -114,18 +148,31 @@ ChildResult RunChild(const std::wstring& commandLine, const std::string& input, 
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   result.finished = true;
   for (;;) {
-    const bool exited = ::WaitForSingleObject(processHandle.get(), 0) == WAIT_OBJECT_0;
-    const bool tookOut = TakeAvailable(out.read.get(), &result.out);
-    const bool tookErr = TakeAvailable(err.read.get(), &result.err);
-    if (exited && !tookOut && !tookErr) break;
+    const bool exited = Exited();
+    const bool took = TakeOutput();
+    if (exited && !took) break;
     if (!exited && ::GetTickCount64() > deadline) {
       result.finished = false;
-      ::TerminateProcess(processHandle.get(), 1);
-      ::WaitForSingleObject(processHandle.get(), INFINITE);
+      ::TerminateProcess(process_.get(), 1);
+      ::WaitForSingleObject(process_.get(), INFINITE);
     }
-    if (!tookOut && !tookErr) ::Sleep(1);
+    if (!took) ::Sleep(1);
   }
-  ::GetExitCodeProcess(processHandle.get(), &result.exitCode);
+  ::GetExitCodeProcess(process_.get(), &result.exitCode);
+  result.out = std::move(out);
+  result.err = std::move(err);
+  return result;
+}
+
+ChildResult RunChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs,
+                     const ChildSetup& setup) {
+  RunningChild child(commandLine, setup);
+  if (!child.started()) return {};
+  std::thread inputWriter([&input, &child] {
+    if (!input.empty()) child.WriteInput(input);
+    child.CloseInput();
+  });
+  ChildResult result = child.Finish(timeoutMs);
   inputWriter.join();
   return result;
 }

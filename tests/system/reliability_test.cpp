@@ -1,0 +1,308 @@
+// varrowmere-logger under load, killed, and starved of its console reader: every record
+// reaches the file whole, once and in order per thread, and memory stays bounded.
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/crlf_lines.h"
+#include "support/long_run.h"
+#include "support/scratch_folder.h"
+#include "win32/unique_resource.h"
+
+namespace {
+
+std::wstring Logger(const std::wstring& arguments) {
+  return L"\"" + ProgramBesideMe(L"varrowmere-logger.exe") + L"\" --no-event-log --no-report " + arguments;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+constexpr std::string_view kFileHead = "[#####] (##/## ##:##:##.###):{0x";
+constexpr std::string_view kConsoleHead = "[#####] (##:##:##.###):{0x";
+constexpr std::string_view kMarker = "====== END OF LOG ======";
+
+// The message of a line whose head has `shape` ('#' any digit, other characters as they
+// stand), then a thread in hexadecimal and "} "; false for any other line.
+bool MessageOf(std::string_view line, std::string_view shape, std::string_view* message) {
+  if (line.size() < shape.size()) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    if (shape[i] == '#' ? (line[i] < '0' || line[i] > '9') : line[i] != shape[i]) return false;
+  }
+  std::size_t at = shape.size();
+  const std::size_t digits = at;
+  while (at < line.size() && std::isxdigit(static_cast<unsigned char>(line[at])) && !std::islower(line[at])) ++at;
+  if (at == digits || line.substr(at, 2) != "} ") return false;
+  *message = line.substr(at + 2);
+  return true;
+}
+
+// Tallies the generated records ("record N of thread T") among a run's lines: each
+// thread's records must come in order, and with `everyRecord` none may be missing.
+class RecordTally {
+ public:
+  RecordTally(int threads, bool everyRecord) : next_(static_cast<std::size_t>(threads) + 1, 1), every_(everyRecord) {}
+
+  // One line of output; anything but a record, a diagnostic or the date line is a fault.
+  void Line(std::string_view line, std::string_view shape) {
+    std::string_view message;
+    if (!MessageOf(line, shape, &message)) return Fault("not a whole record line", line);
+    if (message.rfind("[DIAG] ", 0) == 0 || message.rfind("Current Date: ", 0) == 0) {
+      diagnostics_.emplace_back(message);
+      recordsBefore_.push_back(records_);
+      return;
+    }
+    long long sequence = 0;
+    int thread = 0;
+    char rest = 0;
+    const std::string text(message);
+    if (std::sscanf(text.c_str(), "record %lld of thread %d%c", &sequence, &thread, &rest) != 2 || thread < 1 ||
+        static_cast<std::size_t>(thread) >= next_.size()) {
+      return Fault("not a generated record", line);
+    }
+    long long& expected = next_[static_cast<std::size_t>(thread)];
+    if (every_ ? sequence != expected : sequence < expected) return Fault("out of order, repeated or missing", line);
+    expected = sequence + 1;
+    ++records_;
+  }
+
+  // Every line of `text`, which must end in a line break.
+  void Lines(std::string_view text, std::string_view shape) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string_view::npos; start = end + 2) {
+      Line(text.substr(start, end - start), shape);
+    }
+    if (start != text.size()) Fault("a torn last line", text.substr(start));
+  }
+
+  long long records() const noexcept { return records_; }
+  // The highest record of each thread, when all came.
+  bool Complete(long long perThread) const {
+    for (std::size_t t = 1; t < next_.size(); ++t) {
+      if (next_[t] != perThread + 1) return false;
+    }
+    return true;
+  }
+  const std::vector<std::string>& faults() const noexcept { return faults_; }
+  const std::vector<std::string>& diagnostics() const noexcept { return diagnostics_; }
+  bool Saw(std::string_view diagnostic) const { return RecordsAfter(diagnostic) >= 0; }
+  // How many records came after the last diagnostic that contains `diagnostic`; -1 when
+  // there was none.
+  long long RecordsAfter(std::string_view diagnostic) const {
+    for (std::size_t i = diagnostics_.size(); i-- > 0;) {
+      if (diagnostics_[i].find(diagnostic) != std::string::npos) return records_ - recordsBefore_[i];
+    }
+    return -1;
+  }
+
+ private:
+  void Fault(const char* what, std::string_view line) {
+    if (faults_.size() < 5) faults_.push_back(std::string(what) + ": " + std::string(line.substr(0, 200)));
+  }
+
+  std::vector<long long> next_;
+  bool every_;
+  long long records_ = 0;
+  std::vector<std::string> faults_;
+  std::vector<std::string> diagnostics_;
+  std::vector<long long> recordsBefore_;  // of each diagnostic
+};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// ---- Load ----
+
+TEST(HostUnderLoad, EveryRecordReachesTheFileOnceAndInOrderPerThread) {
+  const long long perThread = LongTestRun() ? 250000 : 25000;
+  constexpr int kThreads = 4;
+  const struct {
+    const char* name;
+    const wchar_t* options;
+  } cases[] = {
+      {"file only", L""},
+      // The console cannot keep up, so the queue passes its limit and only the file is
+      // served until it drains below half.
+      {"console on, queue limit 1000", L"--console --queue-limit 1000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder(L"vload-");
+    const std::wstring path = folder / L"load.txt";
+    const ChildResult run = RunChild(Logger(L"--max-size 0 --count " + std::to_wstring(perThread) + L" --threads " +
+                                            std::to_wstring(kThreads) + L" --file " + Quoted(path) + L" " + c.options),
+                                     {}, LongTestRun() ? 1800000 : 300000);
+    ASSERT_TRUE(run.finished);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    std::printf("%s: %s", c.name, run.err.c_str());
+
+    RecordTally file(kThreads, true);
+    file.Lines(ReadFileBytes(path), kFileHead);
+    EXPECT_EQ(file.faults(), std::vector<std::string>{});
+    EXPECT_EQ(file.records(), perThread * kThreads);
+    EXPECT_TRUE(file.Complete(perThread));
+
+    if (!run.out.empty()) {
+      RecordTally console(kThreads, false);
+      console.Lines(run.out, kConsoleHead);
+      EXPECT_EQ(console.faults(), std::vector<std::string>{});
+      ASSERT_TRUE(console.Saw("EVENT=DebugLog_Max_Event_Queue_Exceeded")) << "the load must overflow the queue";
+      EXPECT_LT(console.records(), file.records()) << "records were left out of the console while it overflowed";
+      EXPECT_GT(console.RecordsAfter("EVENT=DebugLog_Max_Event_Queue_Threshold_Enabled"), 0)
+          << "the console resumes below half the limit\n" << Joined(console.diagnostics());
+      EXPECT_TRUE(file.Saw("EVENT=DebugLog_Max_Event_Queue_Exceeded"));
+    }
+  }
+}
+
+// ---- Killed ----
+
+std::int64_t FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return static_cast<std::int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+TEST(HostKilled, LeavesWholeLinesAndTheNextRunContinuesAfterThem) {
+  const struct {
+    const char* name;
+    const wchar_t* sizeOption;
+    std::int64_t killAtSize;  // bytes the file holds before the kill
+  } cases[] = {
+      {"no size limit", L"--max-size 0", 2000000},
+      // Wrapped many times: the newest writing lies in the middle of the file.
+      {"wrapping at 100000 bytes", L"--max-size 100000", 100000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder(L"vkill-");
+    const std::wstring path = folder / L"killed.txt";
+    const std::wstring options = std::wstring(c.sizeOption) + L" --file " + Quoted(path);
+    {
+      RunningChild host(Logger(options + L" --count 100000000 --threads 4"));
+      ASSERT_TRUE(host.started());
+      const ULONGLONG deadline = ::GetTickCount64() + 60000;
+      while (FileSize(path) < c.killAtSize && ::GetTickCount64() < deadline && !host.Exited()) ::Sleep(10);
+      ::Sleep(300);  // several more wraps
+      UniqueHandle victim(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, host.processId()));
+      ASSERT_TRUE(victim);
+      ASSERT_TRUE(::TerminateProcess(victim.get(), 9));
+      ASSERT_EQ(::WaitForSingleObject(victim.get(), 10000), WAIT_OBJECT_0);
+    }
+    const std::string killed = ReadFileBytes(path);
+    ASSERT_GE(static_cast<std::int64_t>(killed.size()), c.killAtSize);
+    // With a size limit the newest writing ends at the marker; older lines, the first of
+    // them partly overwritten, follow it. Without one it ends the file.
+    const std::size_t markerAt = killed.find(kMarker);
+    const std::size_t newestEnd = markerAt == std::string::npos ? killed.size() : markerAt;
+    RecordTally tally(4, false);
+    tally.Lines(std::string_view(killed).substr(0, newestEnd), kFileHead);
+    EXPECT_EQ(tally.faults(), std::vector<std::string>{});
+    EXPECT_GT(tally.records(), 0);
+    if (c.sizeOption == std::wstring(L"--max-size 0")) {
+      EXPECT_EQ(markerAt, std::string::npos);
+    } else {
+      ASSERT_NE(markerAt, std::string::npos) << "the newest line is marked while the file is written";
+      EXPECT_LT(markerAt + 100, killed.size()) << "the file wrapped";
+    }
+
+    const ChildResult next = RunChild(Logger(options + L" \"after the kill\""));
+    ASSERT_EQ(next.exitCode, 0u) << next.err;
+    const std::string continued = ReadFileBytes(path);
+    EXPECT_EQ(continued.substr(0, newestEnd), killed.substr(0, newestEnd)) << "what the killed run wrote stays";
+    const std::string_view rest = std::string_view(continued).substr(newestEnd);
+    std::string_view message;
+    ASSERT_TRUE(MessageOf(rest.substr(0, rest.find("\r\n")), kFileHead, &message)) << rest.substr(0, 200);
+    EXPECT_EQ(message.substr(0, 14), "Current Date: ") << "the next run starts right after the newest line";
+    const std::string closing = markerAt == std::string::npos ? "} after the kill\r\n"
+                                                              : "} after the kill\r\n====== END OF LOG ======\r\n";
+    EXPECT_NE(rest.find(closing), std::string::npos);
+  }
+}
+
+// ---- Memory ----
+
+std::size_t PeakWorkingSet(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  return ::GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.PeakWorkingSetSize : 0;
+}
+
+struct StalledRun {
+  std::size_t peakBytes = 0;
+  std::vector<std::string> lines;  // the console's, once the reader resumed
+  bool finished = false;
+};
+
+// Pipes `input` into the host's --stdin and reads nothing of its console output for
+// `stallMs`, then everything; the peak working set is sampled while it runs.
+StalledRun RunWithStalledReader(const std::wstring& options, const std::string& input, DWORD stallMs) {
+  StalledRun result;
+  RunningChild host(Logger(L"--console --stdin " + options));
+  if (!host.started()) return result;
+  std::thread writer([&] {
+    host.WriteInput(input);
+    host.CloseInput();
+  });
+  const ULONGLONG resume = ::GetTickCount64() + stallMs;
+  while (::GetTickCount64() < resume) {
+    result.peakBytes = std::max(result.peakBytes, PeakWorkingSet(host.process()));
+    ::Sleep(20);
+  }
+  const ULONGLONG deadline = ::GetTickCount64() + 600000;
+  while (!host.Exited() && ::GetTickCount64() < deadline) {
+    result.peakBytes = std::max(result.peakBytes, PeakWorkingSet(host.process()));
+    if (!host.TakeOutput()) ::Sleep(1);
+  }
+  const ChildResult finish = host.Finish(10000);
+  writer.join();
+  result.finished = finish.finished && finish.exitCode == 0;
+  result.lines = CrLfLines(finish.out);
+  return result;
+}
+
+TEST(HostMemory, AStalledConsoleReaderHoldsTheQueueAtItsBound) {
+  const std::size_t bound = LongTestRun() ? 64u << 20 : 2u << 20;
+  // Several times the bound in records, so that an unbounded queue would show.
+  const int lines = LongTestRun() ? 2000000 : 50000;
+  std::string input;
+  for (int i = 0; i < lines; ++i) {
+    char line[128];
+    std::snprintf(line, sizeof(line), "line %07d %s\n", i, std::string(80, 'x').c_str());
+    input += line;
+  }
+  const std::wstring options = L"--queue-bytes " + std::to_wstring(bound);
+  // The same host with a reader that keeps up shows the overhead of the process itself.
+  const StalledRun baseline = RunWithStalledReader(options, input.substr(0, input.size() / lines * 1000), 0);
+  ASSERT_TRUE(baseline.finished);
+  const StalledRun stalled = RunWithStalledReader(options, input, LongTestRun() ? 10000 : 1500);
+  ASSERT_TRUE(stalled.finished);
+  std::printf("peak working set: %zu KiB with a reader that keeps up, %zu KiB stalled, bound %zu KiB\n",
+              baseline.peakBytes >> 10, stalled.peakBytes >> 10, bound >> 10);
+  ASSERT_GT(baseline.peakBytes, 0u);
+  // The queue's count of its bytes leaves out the allocator's own overhead per block.
+  EXPECT_LT(stalled.peakBytes, baseline.peakBytes + 2 * bound + (4u << 20));
+
+  ASSERT_EQ(stalled.lines.size(), static_cast<std::size_t>(lines));
+  for (int i = 0; i < lines; ++i) {
+    char expected[32];
+    std::snprintf(expected, sizeof(expected), "} line %07d x", i);
+    ASSERT_NE(stalled.lines[static_cast<std::size_t>(i)].find(expected), std::string::npos)
+        << "line " << i << ": " << stalled.lines[static_cast<std::size_t>(i)];
+  }
+}
+
+}  // namespace
