@@ -8,12 +8,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "diagnostics/system_error_text.h"
 #include "logging/debug_logger.h"
 #include "logging/logger_fixture.h"
+#include "support/child_process.h"
+#include "support/crlf_lines.h"
 #include "support/scratch_folder.h"
+#include "support/stdout_capture.h"
 #include "support/scratch_key_test.h"
 
 namespace {
@@ -422,6 +427,126 @@ TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOn
     EXPECT_NE(bytes.find("} written after the retry\r\n"), std::string::npos) << bytes;
     EXPECT_EQ(bytes.find("lost while"), std::string::npos);
   }
+}
+
+// Obstacles that appear while the logger runs meet it when it opens its next file (a file
+// it holds open can be neither removed nor locked by others): each is told once however
+// often the retry meets it, the console keeps receiving every record, and the first retry
+// after the obstacle is gone writes the file again.
+TEST_F(DebugFileTest, ObstaclesToTheNextDaysFileAreToldOnceWhileTheConsoleGoesOn) {
+  const struct {
+    const char* name;
+    // Puts the obstacle in the way of the day's file; false when this system ignores it.
+    bool (*place)(const std::wstring& dayFolder, const std::wstring& file, std::unique_ptr<RunningChild>* holder);
+    void (*clear)(const std::wstring& dayFolder, const std::wstring& file, std::unique_ptr<RunningChild>* holder);
+  } cases[] = {
+      {"the day's folder removed and a file put in its place",
+       [](const std::wstring& dayFolder, const std::wstring&, std::unique_ptr<RunningChild>*) {
+         ScratchFolder::RemoveTree(dayFolder);
+         return WriteFileBytes(dayFolder, "x");
+       },
+       [](const std::wstring& dayFolder, const std::wstring&, std::unique_ptr<RunningChild>*) {
+         ::DeleteFileW(dayFolder.c_str());
+       }},
+      {"the file made read-only",
+       [](const std::wstring& dayFolder, const std::wstring& file, std::unique_ptr<RunningChild>*) {
+         ::CreateDirectoryW(dayFolder.c_str(), nullptr);
+         WriteFileBytes(file, "");
+         ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+         // Wine running as root lets anyone write a read-only file; Windows does not.
+         return !UniqueFileHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+       },
+       [](const std::wstring&, const std::wstring& file, std::unique_ptr<RunningChild>*) {
+         ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+       }},
+      {"the file locked by another process",
+       [](const std::wstring& dayFolder, const std::wstring& file, std::unique_ptr<RunningChild>* holder) {
+         ::CreateDirectoryW(dayFolder.c_str(), nullptr);
+         *holder = std::make_unique<RunningChild>(L"\"" + ProgramBesideMe(L"file_holder.exe") + L"\" \"" + file + L"\"");
+         return (*holder)->WaitForOutput("held\n", 10000);
+       },
+       [](const std::wstring&, const std::wstring&, std::unique_ptr<RunningChild>* holder) {
+         (*holder)->CloseInput();
+         (*holder)->Finish(10000);
+       }},
+  };
+  SYSTEMTIME eleventh = kTenthOfMarch;
+  eleventh.wDay = 11;
+  int caseNumber = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_now = kTenthOfMarch;
+    const std::wstring root = Path(L"faults" + std::to_wstring(caseNumber++));
+    DebugLogger::DebugFileLayout layout;
+    layout.logRootDirectory = root;
+    layout.fileNamePrefix = L"svc";
+    layout.componentName = L"comp";
+    layout.structuredFileNames = layout.dailyFiles = layout.dateFolders = true;
+    logger_.SetDebugFileLayout(layout);
+    logger_.SetConsoleLogEnabled(true);
+    const StructuredNameParts parts{root, L"svc", LogHostName(), L"comp", 0, true, true};
+    wchar_t name[kMaxLogFileNameChars + 1];
+    ASSERT_TRUE(BuildStructuredFileName(parts, LogFileDate{2024, 3, 11}, 1, name, std::size(name)));
+    const std::wstring file = name;
+    const std::wstring dayFolder = root + L"\\20240311";
+
+    ProcessDiagnostics diagnostics;
+    StdoutCapture console;
+    ASSERT_TRUE(logger_.Start());
+    ASSERT_TRUE(WaitForRunning(logger_));
+    logger_.AddRecord(3, 0, 0, L"on the tenth", nullptr);
+    std::unique_ptr<RunningChild> holder;
+    if (!c.place(dayFolder, file, &holder)) {
+      logger_.Stop();
+      c.clear(dayFolder, file, &holder);
+      std::printf("skipped \"%s\": this system ignores the obstacle\n", c.name);
+      continue;
+    }
+    g_now = eleventh;
+    logger_.AddRecord(3, 0, 0, L"lost at the change of date", nullptr);
+    for (int retry = 0; retry < 2; ++retry) {
+      g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+      ::Sleep(2 * DebugLogger::kCycleMs);
+      logger_.AddRecord(3, 0, 0, (L"lost at retry " + std::to_wstring(retry)).c_str(), nullptr);
+      ::Sleep(2 * DebugLogger::kCycleMs);
+    }
+    EXPECT_EQ(Containing(diagnostics.Take(), L"[DIAG] Could not create debug trace file " + file + L" : ").size(), 1u);
+
+    c.clear(dayFolder, file, &holder);
+    g_ticks += DebugLogger::kDebugFileRetryMs + 1;
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(file).find("Current Date: 2024/03/11") != std::string::npos; }));
+    logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
+    logger_.Stop();
+    const std::string written = ReadFileBytes(file);
+    EXPECT_NE(written.find("} written after the retry\r\n"), std::string::npos) << written;
+    EXPECT_EQ(written.find("lost"), std::string::npos);
+
+    std::vector<std::string> messages;
+    for (const std::string& line : CrLfLines(console.Finish())) messages.push_back(line.substr(line.find("} ") + 2));
+    EXPECT_EQ(messages, (std::vector<std::string>{"on the tenth", "lost at the change of date", "lost at retry 0",
+                                                  "lost at retry 1", "written after the retry"}))
+        << "the console is served all along";
+    logger_.SetConsoleLogEnabled(false);
+  }
+}
+
+// A file the system refuses to write to (here a device that is always full, as Wine
+// shows the Linux one): the failure is told once, for every record it costs.
+TEST_F(DebugFileTest, AFailedWriteIsToldOncePerRunOfTheSameError) {
+  const std::wstring full = L"Z:\\dev\\full";
+  if (!UniqueFileHandle(::CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr))) {
+    GTEST_SKIP() << "no device that is always full";
+  }
+  logger_.SetDebugFilePath(full);
+  ProcessDiagnostics diagnostics;
+  EXPECT_FALSE(logger_.OpenDebugFile()) << "its date line could not be written";
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Write(L"refused"));
+  const std::vector<std::wstring> reports = Containing(diagnostics.Take(), L"[DIAG] Could not write debug trace file ");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0],
+            L"[DIAG] Could not write debug trace file " + full + L" : " + Win32CallError(L"WriteFile", ERROR_DISK_FULL));
 }
 
 TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
