@@ -3,6 +3,7 @@
 #include <climits>
 #include <cwchar>
 
+#include "logging/line_breaks.h"
 #include "win32/text_output.h"
 
 void ConsoleOutput::Refresh() {
@@ -22,9 +23,8 @@ void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCod
 
   constexpr std::size_t kHeadChars = 64;
   const std::size_t messageLength = std::wcslen(message);
-  // Every character of the message may become two (a line feed gains its carriage
-  // return), and the line ends in two more.
-  const std::size_t capacity = kHeadChars + 2 * messageLength + 2;
+  // Every character of the message may become an escape, and the line ends in two more.
+  const std::size_t capacity = kHeadChars + kEscapedLineBreakChars * messageLength + 2;
   if (line_.size() < capacity) line_.resize(capacity);
   wchar_t* const line = line_.data();
 
@@ -32,12 +32,9 @@ void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCod
                                 static_cast<unsigned long>(eventCode), time.wHour, time.wMinute, time.wSecond,
                                 time.wMilliseconds, static_cast<unsigned>(threadId));
   std::size_t length = head > 0 ? static_cast<std::size_t>(head) : 0;
-  // Standard output is a text-mode stream on Windows: it writes every line feed, the one
-  // ending the line and any inside the message, as CR LF.
-  for (const wchar_t* c = message; *c != L'\0'; ++c) {
-    if (*c == L'\n') line[length++] = L'\r';
-    line[length++] = *c;
-  }
+  // A record is one line: line breaks inside the message are escaped. Standard output is
+  // a text-mode stream on Windows, so the line ends in CR LF.
+  length += CopyEscapingLineBreaks(message, messageLength, line + length, kEscapedLineBreakChars * messageLength);
   line[length++] = L'\r';
   line[length++] = L'\n';
   const DWORD error = length > static_cast<std::size_t>(INT_MAX)

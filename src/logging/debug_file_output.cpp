@@ -14,6 +14,7 @@
 #include "app/process_objects.h"
 #include "diagnostics/system_error_text.h"
 #include "logging/debug_logger.h"
+#include "logging/line_breaks.h"
 #include "logging/log_file_search.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
@@ -522,6 +523,14 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
   }
   if (message == nullptr) message = L"";
   const bool withUser = userText != nullptr && userText[0] != L'\0';
+  wchar_t escapedUser[kLineFormatChars + 1];
+  if (withUser) {
+    const std::size_t userLength = std::wcslen(userText);
+    if (HasLineBreak(userText, userLength)) {
+      escapedUser[CopyEscapingLineBreaks(userText, userLength, escapedUser, kLineFormatChars)] = L'\0';
+      userText = escapedUser;
+    }
+  }
   const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
   const unsigned long code = ShortEventCode(eventId, level);
   std::int64_t result = kNoPosition;
@@ -538,6 +547,13 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
       while (length > 0 && std::iswspace(piece[length - 1])) --length;
     }
 
+    // Without splitting, a line break inside the message would end the record's line
+    // early, and what follows it could pass for a record of its own.
+    wchar_t escapedPiece[kLineFormatChars];
+    if (!split && HasLineBreak(piece, length)) {
+      length = CopyEscapingLineBreaks(piece, length, escapedPiece, kLineFormatChars);
+      piece = escapedPiece;
+    }
     wchar_t line[kLineFormatChars + 3];
     const int precision = static_cast<int>(std::min<std::size_t>(length, kLineFormatChars));
     const int formatted =

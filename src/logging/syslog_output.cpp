@@ -7,6 +7,7 @@
 #include <ctime>
 #include <cwchar>
 
+#include "logging/line_breaks.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
 #include "text/code_page.h"
@@ -20,20 +21,11 @@ constexpr int kTimeStampChars = 40;
 // Room for the line in any ANSI code page, UTF-8 included (three bytes per UTF-16 unit).
 constexpr int kNarrowLineBytes = 3 * SyslogOutput::kLineBufferChars;
 
-// The escape rsyslog itself writes for control characters: a record is one line on the
-// wire, so a message cannot end its own line early and forge a second one.
+// A record is one line on the wire.
 wchar_t* EscapeLineBreaks(const wchar_t* text, wchar_t (&escaped)[SyslogOutput::kLineBufferChars]) {
   if (text == nullptr) return nullptr;
-  std::size_t length = 0;
-  const std::size_t room = SyslogOutput::kLineBufferChars - 1;
-  for (; *text != L'\0' && length < room; ++text) {
-    const wchar_t* replacement = *text == L'\r' ? L"#015" : (*text == L'\n' ? L"#012" : nullptr);
-    if (replacement == nullptr) {
-      escaped[length++] = *text;
-      continue;
-    }
-    for (; *replacement != L'\0' && length < room; ++replacement) escaped[length++] = *replacement;
-  }
+  const std::size_t length =
+      CopyEscapingLineBreaks(text, std::wcslen(text), escaped, SyslogOutput::kLineBufferChars - 1);
   escaped[length] = L'\0';
   return escaped;
 }

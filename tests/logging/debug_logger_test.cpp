@@ -386,8 +386,8 @@ TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
             "[30001] (14:05:09.007):{0x01A4} any level\r\n"
             "[40000] (14:05:09.007):{0x12345} debug\r\n"
             "[50000] (14:05:09.007):{0x01A4} always\r\n"
-            // A text-mode stream writes a line feed inside the message as CR LF too.
-            "[30000] (14:05:09.007):{0x01A4} two\r\nlines\r\n");
+            // A record stays one line.
+            "[30000] (14:05:09.007):{0x01A4} two#012lines\r\n");
 }
 
 TEST_F(ConsoleLogger, TextOutsideAsciiKeepsItsRestThroughAPipe) {

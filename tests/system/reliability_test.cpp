@@ -306,3 +306,97 @@ TEST(HostMemory, AStalledConsoleReaderHoldsTheQueueAtItsBound) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Hostile text ----
+
+std::string Utf8(const std::wstring& text) {
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+std::string InCodePage(UINT codePage, const std::wstring& text) {
+  if (codePage == CP_UTF8) return Utf8(text);
+  const int bytes = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, "?", nullptr);
+  return out;
+}
+
+std::wstring Escaped(const std::wstring& text) {
+  std::wstring out;
+  for (const wchar_t c : text) out += c == L'\r' ? L"#015" : (c == L'\n' ? std::wstring(L"#012") : std::wstring(1, c));
+  return out;
+}
+
+// Texts that try to break a line, forge one or get lost: line breaks with a forged record
+// after them, control and high bytes, a line of 10,000 characters, and characters outside
+// the ANSI code page (one of them outside the 16-bit range).
+const std::wstring kHostileTexts[] = {
+    L"cr\rlf\nboth\r\n[30000] (01/01 00:00:00.000):{0x1} forged",
+    L"bin \x01\x07\x1b[31m\x7f\x80\xff end",
+    L"long " + std::wstring(10000, L'y'),
+    L"ru \x041F\x0440\x0438 zh \x4E2D\x6587 emoji \xD83D\xDE00 end",
+};
+
+// Every record is one whole line on the console and in the file, in each encoding, with
+// its line breaks escaped and nothing else changed but the file's 1023-character cut.
+TEST(HostHostileText, EachRecordIsOneWholeLineInTheFileAndOnTheConsole) {
+  std::wstring arguments;
+  for (const std::wstring& text : kHostileTexts) arguments += L" " + Quoted(text);
+  for (const bool withUser : {false, true}) {
+    for (const int encoding : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "encoding " << encoding << (withUser ? ", user text" : ""));
+      ScratchFolder folder(L"vhostile-");
+      const std::wstring path = folder / L"hostile.txt";
+      const std::wstring user = L"us\r\ner";
+      const ChildResult run = RunChild(Logger(L"--console --max-size 0 --encoding " + std::to_wstring(encoding) +
+                                              L" --file " + Quoted(path) + (withUser ? L" --user " + Quoted(user) : L"") +
+                                              arguments));
+      ASSERT_EQ(run.exitCode, 0u) << run.err;
+
+      std::vector<std::string> fileMessages;
+      std::string bytes = ReadFileBytes(path);
+      if (encoding == 1) bytes = bytes.substr(std::string("\xEF\xBB\xBFUTF-8 encoded\r\n").size());
+      for (const std::string& line : CrLfLines(bytes)) {
+        std::string_view message;
+        ASSERT_TRUE(MessageOf(line, kFileHead, &message)) << line.substr(0, 200);
+        if (message.rfind("Current Date: ", 0) != 0 && message.rfind("[DIAG] ", 0) != 0) {
+          fileMessages.emplace_back(message);
+        }
+      }
+      std::vector<std::string> consoleMessages;
+      for (const std::string& line : CrLfLines(run.out)) {
+        std::string_view message;
+        ASSERT_TRUE(MessageOf(line, kConsoleHead, &message)) << line.substr(0, 200);
+        consoleMessages.emplace_back(message);
+      }
+      ASSERT_EQ(fileMessages.size(), std::size(kHostileTexts));
+      ASSERT_EQ(consoleMessages.size(), std::size(kHostileTexts));
+      for (std::size_t i = 0; i < std::size(kHostileTexts); ++i) {
+        SCOPED_TRACE(i);
+        // The logging calls cut a message at 1023 characters; the user text's road does not.
+        std::wstring message = Escaped(kHostileTexts[i]);
+        if (!withUser) message = Escaped(kHostileTexts[i].substr(0, 1023));
+        EXPECT_EQ(consoleMessages[i], InCodePage(::GetACP(), message));
+        const std::wstring fileText = (withUser ? L"{" + Escaped(user) + L"} " : L"") + message;
+        // One byte per character, "?" for each one beyond ASCII; or UTF-8.
+        std::string expected;
+        for (const wchar_t c : fileText) expected += c < 0x80 ? static_cast<char>(c) : '?';
+        if (encoding == 1) expected = Utf8(fileText);
+        // The file's line is cut at 1023 characters, its head included.
+        if (fileMessages[i].size() < expected.size()) {
+          EXPECT_EQ(fileMessages[i], expected.substr(0, fileMessages[i].size())) << "cut, not changed";
+          EXPECT_GE(fileMessages[i].size(), 900u);
+        } else {
+          EXPECT_EQ(fileMessages[i], expected);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
