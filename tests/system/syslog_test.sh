@@ -47,7 +47,8 @@ tcp_port=$(next_free_port $((udp_port + 1)))
 
 mkdir -p "$work/spool"
 cat >"$work/rsyslog.conf" <<EOF
-global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k")
+global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k"
+       parser.escapeControlCharactersOnReceive="off")
 module(load="imudp")
 module(load="imtcp")
 template(name="raw" type="string" string="%rawmsg%\n")
@@ -138,6 +139,18 @@ done
 run_logger --no-header --level 2 --user "the user" "with user text"
 expected="<4> varrowmere-logger {0x$(logged_thread)} 0000: (#20000) {the user} with user text"
 for transport in tcp udp; do expect_lines "user text in braces" $transport "$expected"; done
+
+# Hostile text: control bytes arrive as sent, text outside the ANSI code page (1252 here)
+# as "?", a 10,000-character line cut like any other, and line breaks escaped, so a
+# forged record after them stays inside its own line.
+run_logger --no-header --level 2 $'bin \x01\x07\x1b[31m\x7f end' "ru Привет zh 中文 é emoji 😀 end" \
+  "long $(printf 'y%.0s' {1..10000})" $'cr\rlf\nboth\r\n<13> forged'
+head="<4> varrowmere-logger {0x$(logged_thread)}"
+long_line="$head 0002: (#20000) long $(printf 'y%.0s' {1..600})"
+expected=$(printf '%s\n' "$head 0000: (#20000) "$'bin \x01\x07\x1b[31m\x7f end' \
+  "$head 0001: (#20000) ru ?????? zh ?? "$'\xe9'" emoji ?? end" "${long_line:0:509}" \
+  "$head 0003: (#20000) cr#015lf#012both#015#012<13> forged")
+for transport in tcp udp; do expect_lines "hostile text, one line per record" $transport "$expected"; done
 
 run_logger --level 3 "with header"
 header_line="^<5>[A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] $(uname -n) varrowmere-logger \{0x$(logged_thread)\} 0000: \(#30000\) with header$"
