@@ -361,6 +361,17 @@ class ProcessDiagnostics {
 
 UniqueFileHandle g_lock;
 
+// Once the retry has opened `file`, a record logged then reaches it, and none of those
+// logged while it could not be opened (their texts start with "lost") did.
+void ExpectWrittenOnlyAfterTheRetry(DebugLogger& logger, const std::wstring& file) {
+  EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(file).find("Current Date") != std::string::npos; }));
+  logger.AddRecord(3, 0, 0, L"written after the retry", nullptr);
+  logger.Stop();
+  const std::string bytes = ReadFileBytes(file);
+  EXPECT_NE(bytes.find("} written after the retry\r\n"), std::string::npos) << bytes;
+  EXPECT_EQ(bytes.find("} lost"), std::string::npos);
+}
+
 TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOnceFree) {
   const struct {
     const char* name;
@@ -420,12 +431,7 @@ TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOn
     ::Sleep(3 * DebugLogger::kCycleMs);
     EXPECT_EQ(ReadFileBytes(path).find("Current Date"), std::string::npos);
     g_ticks += 1;
-    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(path).find("Current Date") != std::string::npos; }));
-    logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
-    logger_.Stop();
-    const std::string bytes = ReadFileBytes(path);
-    EXPECT_NE(bytes.find("} written after the retry\r\n"), std::string::npos) << bytes;
-    EXPECT_EQ(bytes.find("lost while"), std::string::npos);
+    ExpectWrittenOnlyAfterTheRetry(logger_, path);
   }
 }
 
@@ -515,12 +521,7 @@ TEST_F(DebugFileTest, ObstaclesToTheNextDaysFileAreToldOnceWhileTheConsoleGoesOn
 
     c.clear(dayFolder, file, &holder);
     g_ticks += DebugLogger::kDebugFileRetryMs + 1;
-    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(file).find("Current Date: 2024/03/11") != std::string::npos; }));
-    logger_.AddRecord(3, 0, 0, L"written after the retry", nullptr);
-    logger_.Stop();
-    const std::string written = ReadFileBytes(file);
-    EXPECT_NE(written.find("} written after the retry\r\n"), std::string::npos) << written;
-    EXPECT_EQ(written.find("lost"), std::string::npos);
+    ExpectWrittenOnlyAfterTheRetry(logger_, file);
 
     std::vector<std::string> messages;
     for (const std::string& line : CrLfLines(console.Finish())) messages.push_back(line.substr(line.find("} ") + 2));
