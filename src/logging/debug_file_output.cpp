@@ -44,6 +44,84 @@ std::wstring FormatName(const wchar_t* format, Args... args) {
 
 bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
+// True when every character is ASCII and none is zero. IsTextUnicode judges such a line
+// Unicode text whatever its content (each character has a zero high byte, and no byte
+// pattern it rejects can occur), so only other lines need to be asked, and the single-byte
+// and UTF-8 forms of such a line are its characters as bytes.
+bool IsPlainAscii(const wchar_t* text, std::size_t length) {
+  wchar_t seen = 0;
+  bool zero = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    seen |= text[i];
+    zero |= text[i] == L'\0';
+  }
+  return seen < 0x80 && !zero;
+}
+
+// Appends value in decimal, zero-padded to at least width digits.
+wchar_t* AppendDecimal(wchar_t* at, unsigned long value, int width) {
+  wchar_t digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (; width > count; --width) *at++ = L'0';
+  while (count > 0) *at++ = digits[--count];
+  return at;
+}
+
+wchar_t* AppendText(wchar_t* at, const wchar_t* text, std::size_t length) {
+  std::wmemcpy(at, text, length);
+  return at + length;
+}
+
+// The line of one piece of a record, formatted by hand: the system's formatter costs more
+// than the rest of the line's way to the file. Returns the line's length, or -1 when it
+// would not fit kLineFormatChars characters, where the formatter and its cut take over.
+int FormatLineQuickly(wchar_t* line, unsigned long code, const SYSTEMTIME& time, DWORD threadId,
+                      const wchar_t* userText, std::size_t userTextLength, const wchar_t* piece,
+                      std::size_t length) {
+  // "[" code "] (" MM/DD hh:mm:ss.mmm "):{0x" thread "} " {user} piece CR LF, with room for
+  // every field at its widest.
+  constexpr std::size_t kWidestFrame = 1 + 10 + 3 + 5 * 6 + 3 + 1 + 5 + 2 + 8 + 2 + 2;
+  const std::size_t userPart = userText != nullptr ? userTextLength + 3 : 0;
+  if (kWidestFrame + userPart + length > static_cast<std::size_t>(kLineFormatChars)) return -1;
+  wchar_t* at = line;
+  *at++ = L'[';
+  at = AppendDecimal(at, code, 5);
+  at = AppendText(at, L"] (", 3);
+  at = AppendDecimal(at, time.wMonth, 2);
+  *at++ = L'/';
+  at = AppendDecimal(at, time.wDay, 2);
+  *at++ = L' ';
+  at = AppendDecimal(at, time.wHour, 2);
+  *at++ = L':';
+  at = AppendDecimal(at, time.wMinute, 2);
+  *at++ = L':';
+  at = AppendDecimal(at, time.wSecond, 2);
+  *at++ = L'.';
+  at = AppendDecimal(at, time.wMilliseconds, 3);
+  at = AppendText(at, L"):{0x", 5);
+  wchar_t hex[8];
+  int count = 0;
+  DWORD thread = threadId;
+  do {
+    hex[count++] = L"0123456789ABCDEF"[thread & 0xF];
+    thread >>= 4;
+  } while (thread != 0);
+  while (count > 0) *at++ = hex[--count];
+  at = AppendText(at, L"} ", 2);
+  if (userText != nullptr) {
+    *at++ = L'{';
+    at = AppendText(at, userText, userTextLength);
+    at = AppendText(at, L"} ", 2);
+  }
+  at = AppendText(at, piece, length);
+  at = AppendText(at, L"\r\n", 2);
+  return static_cast<int>(at - line);
+}
+
 }  // namespace
 
 // ---- Names ----
@@ -420,6 +498,10 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
     for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     return length;
   }
+  if (encoding_ == kUtf8 && IsPlainAscii(text, length)) {
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(text[i]);
+    return length;
+  }
   const auto& convert = std::use_facet<WideCodeCvt>(encoding_ == kUtf8 ? utf8_ : utf16_);
   std::mbstate_t state{};
   const wchar_t* fromNext = text;
@@ -531,6 +613,7 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
       userText = escapedUser;
     }
   }
+  const std::size_t userTextLength = withUser ? std::wcslen(userText) : 0;
   const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
   const unsigned long code = ShortEventCode(eventId, level);
   std::int64_t result = kNoPosition;
@@ -555,21 +638,28 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
       piece = escapedPiece;
     }
     wchar_t line[kLineFormatChars + 3];
-    const int precision = static_cast<int>(std::min<std::size_t>(length, kLineFormatChars));
-    const int formatted =
-        withUser ? ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} {%s} %.*s\r\n",
-                                code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                                time.wMilliseconds, static_cast<unsigned>(threadId), userText, precision, piece)
-                 : ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} %.*s\r\n",
-                                code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                                time.wMilliseconds, static_cast<unsigned>(threadId), precision, piece);
-    std::size_t lineLength = formatted < 0 ? kLineFormatChars : static_cast<std::size_t>(formatted);
-    if (formatted < 0) {
-      line[lineLength++] = L'\r';
-      line[lineLength++] = L'\n';
+    const int quick = FormatLineQuickly(line, code, time, threadId, withUser ? userText : nullptr, userTextLength,
+                                        piece, length);
+    std::size_t lineLength = quick >= 0 ? static_cast<std::size_t>(quick) : 0;
+    if (quick < 0) {
+      const int precision = static_cast<int>(std::min<std::size_t>(length, kLineFormatChars));
+      const int formatted =
+          withUser
+              ? ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} {%s} %.*s\r\n",
+                             code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                             time.wMilliseconds, static_cast<unsigned>(threadId), userText, precision, piece)
+              : ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} %.*s\r\n",
+                             code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                             time.wMilliseconds, static_cast<unsigned>(threadId), precision, piece);
+      lineLength = formatted < 0 ? kLineFormatChars : static_cast<std::size_t>(formatted);
+      if (formatted < 0) {
+        line[lineLength++] = L'\r';
+        line[lineLength++] = L'\n';
+      }
     }
     const wchar_t* text = line;
-    if (lineLength > 2 && !::IsTextUnicode(line, static_cast<int>(lineLength * sizeof(wchar_t)), nullptr)) {
+    if (lineLength > 2 && !IsPlainAscii(line, lineLength) &&
+        !::IsTextUnicode(line, static_cast<int>(lineLength * sizeof(wchar_t)), nullptr)) {
       text = kNonUnicodeLine;
       lineLength = std::size(kNonUnicodeLine) - 1;
     }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <exception>
 #include <memory>
 
@@ -51,6 +52,11 @@ void DebugLogger::UpdateQueueLevel() {
 
 void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
                             const wchar_t* userText) {
+  AddRecord(level, eventId, threadId, message, message == nullptr ? 0 : std::wcslen(message), userText);
+}
+
+void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
+                            std::size_t messageLength, const wchar_t* userText) {
   if (LogRedirectSink* sink = redirectSink_) {
     zul::ZULString text(message);
     text.StripWhitespace(zul::ZULString::STRIP_TRAILING);
@@ -61,18 +67,13 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
 
   const DWORD caller = ::GetCurrentThreadId();
   const DWORD thread = threadId <= 0 ? caller : static_cast<DWORD>(threadId);
-  auto record = std::make_unique<LogRecord>(eventId, thread, level);
-  record->userText.Assign(userText);
-  record->message.Assign(message);
-  record->message.StripWhitespace(zul::ZULString::STRIP_TRAILING);
+  if (message == nullptr) messageLength = 0;
+  while (messageLength > 0 && std::iswspace(message[messageLength - 1])) --messageLength;
   // The logger thread never waits for room: only it drains the queue, and its own
   // messages (the report lines of a new file, thread registrations) come from inside a
   // drain cycle.
-  try {
-    queue_.Push(std::move(record), caller == Thread::threadId() ? nullptr : &running_);
-  } catch (const std::exception&) {
-    // The queue could not grow: this record is lost, the caller goes on.
-  }
+  queue_.Push(LogRecord::Create(eventId, thread, level, message, messageLength, userText),
+              caller == Thread::threadId() ? nullptr : &running_);
 }
 
 void DebugLogger::LogErrno(const wchar_t* format, ...) {
@@ -170,15 +171,15 @@ void DebugLogger::HandleRecord(const LogRecord& record) {
   if (queueLimit_ > 0) WatchQueue(record.time);
   if (queueOverflow_) {
     // Only the debug log file is served while the queue overflows.
-    WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId, L"");
+    WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId, L"");
     return;
   }
-  WriteEventLog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
-  WriteConsole(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId);
-  WriteSyslog(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
-              record.userText.GetWide());
-  WriteDebugFile(record.time, record.threadId, record.level, record.message.GetWide(), record.eventId,
-                 record.userText.GetWide());
+  WriteEventLog(record.time, record.threadId, record.level, record.Message(), record.eventId);
+  WriteConsole(record.time, record.threadId, record.level, record.Message(), record.eventId);
+  WriteSyslog(record.time, record.threadId, record.level, record.Message(), record.eventId,
+              record.UserText());
+  WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId,
+                 record.UserText());
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {

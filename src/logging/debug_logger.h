@@ -113,6 +113,9 @@ class DebugLogger : public Thread {
   // the calling thread. Records above the queue level are dropped, except level 5.
   void AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
                  const wchar_t* userText);
+  // The same for a message whose length the caller knows (the logging calls do).
+  void AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
+                 const wchar_t* userText);
 
   // Logs the run time's errno with its text once per run of the same error number.
   // Logger thread only.

@@ -9,8 +9,22 @@ constexpr std::int64_t kRoomWaitStepMs = 200;
 
 LogQueue::~LogQueue() {
   // Records still queued are deleted unwritten, then the lock goes.
-  records_.clear();
+  DeleteChain(taken_);
+  DeleteChain(head_);
   lock_.Close();
+}
+
+void LogQueue::DeleteChain(LogRecord* first) noexcept {
+  while (first != nullptr) {
+    LogRecord* next = first->next_;
+    delete first;
+    first = next;
+  }
+}
+
+bool LogQueue::Fits(std::size_t bytes) const noexcept {
+  const std::size_t held = bytes_.load();
+  return byteLimit_ == 0 || held == 0 || held + bytes <= byteLimit_;
 }
 
 void LogQueue::Push(std::unique_ptr<LogRecord> record, const std::atomic<bool>* keepWaiting) {
@@ -18,27 +32,41 @@ void LogQueue::Push(std::unique_ptr<LogRecord> record, const std::atomic<bool>* 
   for (;;) {
     {
       CriticalSectionLock hold(&lock_);
-      const std::size_t held = bytes_.load(std::memory_order_relaxed);
-      const bool fits = byteLimit_ == 0 || held == 0 || held + bytes <= byteLimit_;
-      if (fits || keepWaiting == nullptr || !keepWaiting->load(std::memory_order_relaxed)) {
-        records_.push_back(std::move(record));
-        length_.store(records_.size(), std::memory_order_relaxed);
-        bytes_.store(held + bytes, std::memory_order_relaxed);
+      if (Fits(bytes) || keepWaiting == nullptr || !keepWaiting->load(std::memory_order_relaxed)) {
+        LogRecord* last = record.release();
+        last->next_ = nullptr;
+        if (tail_ != nullptr) {
+          tail_->next_ = last;
+        } else {
+          head_ = last;
+        }
+        tail_ = last;
+        length_.fetch_add(1, std::memory_order_relaxed);
+        bytes_.fetch_add(bytes);
         return;
       }
       roomFreed_.Reset();
+      roomWaiters_.fetch_add(1);
     }
-    roomFreed_.Wait(kRoomWaitStepMs);
+    // A pop between the check above and this one has not seen the count: look again.
+    if (!Fits(bytes)) roomFreed_.Wait(kRoomWaitStepMs);
+    roomWaiters_.fetch_sub(1);
   }
 }
 
 std::unique_ptr<LogRecord> LogQueue::Pop() {
-  CriticalSectionLock hold(&lock_);
-  if (records_.empty()) return nullptr;
-  std::unique_ptr<LogRecord> front = std::move(records_.front());
-  records_.pop_front();
-  length_.store(records_.size(), std::memory_order_relaxed);
-  bytes_.store(bytes_.load(std::memory_order_relaxed) - front->QueuedBytes(), std::memory_order_relaxed);
-  roomFreed_.Set();
-  return front;
+  if (taken_ == nullptr) {
+    CriticalSectionLock hold(&lock_);
+    taken_ = head_;
+    head_ = nullptr;
+    tail_ = nullptr;
+  }
+  LogRecord* front = taken_;
+  if (front == nullptr) return nullptr;
+  taken_ = front->next_;
+  front->next_ = nullptr;
+  length_.fetch_sub(1, std::memory_order_relaxed);
+  bytes_.fetch_sub(front->QueuedBytes());
+  if (roomWaiters_.load() > 0) roomFreed_.Set();
+  return std::unique_ptr<LogRecord>(front);
 }

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <memory>
 
 #include "logging/log_record.h"
@@ -15,6 +14,10 @@
 // record would take the queue past it waits until the logger thread has drained enough,
 // so a stalled output slows the callers down instead of exhausting the process's memory,
 // and no record is dropped for it.
+//
+// The records are chained through their own link, so queueing allocates nothing. The
+// logger thread takes the whole chain under one lock and then hands the records out one
+// by one without it: the callers meet the lock once per drain, not once per record.
 class LogQueue {
  public:
   static constexpr std::size_t kDefaultByteLimit = 64u * 1024 * 1024;
@@ -32,32 +35,41 @@ class LogQueue {
   // Appends at the back. While the record would take the queue past the byte limit and
   // *keepWaiting is true, waits for the logger thread to drain (a null keepWaiting, as
   // the logger thread passes for its own messages, never waits; a record larger than the
-  // whole bound waits only for an empty queue). Throws what the sequence throws when it
-  // cannot grow (the record is then released by the caller's pointer).
+  // whole bound waits only for an empty queue).
   void Push(std::unique_ptr<LogRecord> record, const std::atomic<bool>* keepWaiting = nullptr);
 
-  // Takes the front record, or null when the queue is empty.
+  // Takes the front record, or null when the queue is empty. One thread at a time.
   std::unique_ptr<LogRecord> Pop();
 
-  // The length as of the last push or pop, read without the lock: the queue watch accepts
-  // a slightly stale value and must not contend with the callers.
+  // The records and bytes still waiting: pushed and not yet popped (a record the logger
+  // thread has taken into its batch but not yet popped still counts). Read without the
+  // lock: the queue watch accepts a slightly stale value and must not contend with the
+  // callers.
   std::size_t Length() const noexcept { return length_.load(std::memory_order_relaxed); }
-  // The bytes the queued records hold, as of the last push or pop.
   std::size_t Bytes() const noexcept { return bytes_.load(std::memory_order_relaxed); }
 
   // Exposed so tests can see the lock is free or hold it against the callers.
   CriticalSection& lock() noexcept { return lock_; }
 
  private:
-  // Lock rules: lock_ guards records_ and is held for exactly one push or one pop; no
-  // output is called and no other lock is taken while it is held. A caller waiting for
-  // room holds no lock. length_ and bytes_ are written under lock_ and read without it.
+  bool Fits(std::size_t bytes) const noexcept;
+  static void DeleteChain(LogRecord* first) noexcept;
+
+  // Lock rules: lock_ guards head_ and tail_ and is held for one append or for taking
+  // the whole chain; no output is called and no other lock is taken while it is held. A
+  // caller waiting for room holds no lock. taken_ belongs to the popping thread alone.
+  // length_ and bytes_ grow under lock_ and shrink at each pop without it.
   CriticalSection lock_;
-  std::deque<std::unique_ptr<LogRecord>> records_;
+  LogRecord* head_ = nullptr;
+  LogRecord* tail_ = nullptr;
+  LogRecord* taken_ = nullptr;  // the batch the popping thread is handing out
   std::atomic<std::size_t> length_{0};
   std::atomic<std::size_t> bytes_{0};
   std::size_t byteLimit_ = kDefaultByteLimit;
-  // Set by a pop that freed bytes, reset under lock_ by a caller about to wait for room,
-  // so a pop between the caller's check and its wait still wakes it.
+  // Callers waiting for room. A pop signals roomFreed_ only when there are some, so the
+  // drain pays no system call per record. A waiter counts itself before it looks at the
+  // bytes a last time, and a pop lowers the bytes before it looks at the count, so one
+  // of the two always sees the other.
+  std::atomic<int> roomWaiters_{0};
   Event roomFreed_{true, false};
 };

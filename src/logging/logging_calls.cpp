@@ -1,6 +1,7 @@
 #include "logging/logging_calls.h"
 
 #include <cstdio>
+#include <cwchar>
 
 #include "logging/argument_check.h"
 #include "text/zul_string.h"
@@ -9,14 +10,35 @@ namespace {
 
 enum class RunningTest { Required, Skipped };
 
+// The formatting capacity of a message, terminator included: a longer one is cut.
+constexpr std::size_t kMessageChars = 1024;
+
+// Each thread formats its messages into a buffer of its own, so a call allocates nothing
+// but its record. Between calls the buffer holds only zeros: the text a call leaves is
+// overwritten before the call returns, and a formatter that gives up part-way leaves no
+// stray characters behind.
+thread_local wchar_t t_message[kMessageChars];
+
 // The gate has passed.
 void LogWide(RunningTest runningTest, int level, DWORD eventId, const wchar_t* format, va_list args) {
   if (!CheckLogArguments(level, format, args, eventId, nullptr, true)) return;
   DebugLogger& logger = ProcessDebugLogger();
   if (runningTest == RunningTest::Required && !logger.IsRunning()) return;
-  zul::ZULString message;
-  message.FormatV(format, args);
-  logger.AddRecord(level, eventId, 0, message.GetWide(), nullptr);
+  wchar_t* const message = t_message;
+  // The count leaves the last character free: the formatter writes no terminator when
+  // the output fills the count, and the one stored below bounds the text.
+  const int formatted = ::_vsnwprintf(message, kMessageChars - 1, format, args);
+  message[kMessageChars - 1] = L'\0';
+  // A message ends at its first zero, as a copy of the text would.
+  const std::size_t length = std::wcslen(message);
+  const bool fitted = formatted >= 0 && static_cast<std::size_t>(formatted) < kMessageChars;
+  // Scrubbed on every way out, an exception from the intake included.
+  struct Scrub {
+    wchar_t* text;
+    std::size_t chars;
+    ~Scrub() { ::SecureZeroMemory(text, chars * sizeof(wchar_t)); }
+  } scrub{message, fitted ? static_cast<std::size_t>(formatted) + 1 : kMessageChars};
+  logger.AddRecord(level, eventId, 0, message, length, nullptr);
 }
 
 }  // namespace

@@ -61,10 +61,10 @@ TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThread) {
 
   std::unique_ptr<LogRecord> first = logger.Queue().Pop();
   ASSERT_TRUE(first);
-  EXPECT_STREQ(first->message.GetWide(), L"  keeps leading, drops trailing");
+  EXPECT_STREQ(first->Message(), L"  keeps leading, drops trailing");
   EXPECT_EQ(first->threadId, ::GetCurrentThreadId());
   EXPECT_EQ(first->level, 3);
-  EXPECT_EQ(first->userText.GetWide(), nullptr);
+  EXPECT_EQ(first->UserText(), nullptr);
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   EXPECT_EQ(first->time.wYear, now.wYear);
@@ -73,12 +73,12 @@ TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThread) {
   ASSERT_TRUE(second);
   EXPECT_EQ(second->threadId, 0x1A4u);
   EXPECT_EQ(second->eventId, 0x6FFF7531u);
-  EXPECT_STREQ(second->userText.GetWide(), L"user");
+  EXPECT_STREQ(second->UserText(), L"user");
 
   std::unique_ptr<LogRecord> always = logger.Queue().Pop();
   ASSERT_TRUE(always) << "level 5 passes even with every threshold at 0";
   EXPECT_EQ(always->level, 5);
-  EXPECT_EQ(always->message.GetLength(), 0);
+  EXPECT_EQ(always->MessageLength(), 0u);
   EXPECT_FALSE(logger.Queue().Pop()) << "the level-4 record was dropped at the intake";
 }
 
@@ -456,7 +456,7 @@ TEST_F(ConsoleLogger, OverflowServesOnlyTheFileUntilBelowHalf) {
 }
 
 void FaultOnBoom(const LogRecord& record) {
-  if (std::wcscmp(record.message.GetWide(), L"boom") == 0) {
+  if (std::wcscmp(record.Message(), L"boom") == 0) {
     *static_cast<volatile int*>(nullptr) = 1;
   }
 }
