@@ -1,10 +1,20 @@
-// varrowmere-bench <disabled|enabled|file> <ours|spdlog> [calls] [threads]
-// Prints one line of figures; bench/run runs the matrix and prints the table.
+// varrowmere-bench <scenario> <ours|spdlog|floor> [calls]
+//   disabled  calls at a level no output wants
+//   enabled1  one producer, each call timed; the file output on
+//   enabled4  four producers; the file output on
+//   drain     a full queue released: lines per second until every line is in the file
+//             (the floor: the same lines written with one WriteFile each)
+//   queued    every record held in the queue (memory), then written
+//   profile   where a call's and a line's time goes (ours only)
+// Prints one line of figures, name=value; bench/run runs the matrix and prints the table.
+// Every run but the profile checks that the file holds exactly the records logged.
 
 #include <windows.h>
 
 #include <psapi.h>
+#include <x86intrin.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,10 +23,10 @@
 
 #include "bench.h"
 
-std::atomic<std::uint64_t> g_allocations{0};
+thread_local std::uint64_t t_allocations = 0;
 
 void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  ++t_allocations;
   for (;;) {
     if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
     if (std::new_handler handler = std::get_new_handler()) {
@@ -55,43 +65,107 @@ double Seconds() {
   return static_cast<double>(now.QuadPart) / frequency;
 }
 
+std::uint64_t Ticks() { return __rdtsc(); }
+
+double TicksPerNanosecond() {
+  static const double ratio = [] {
+    const double start = Seconds();
+    const std::uint64_t ticks = Ticks();
+    while (Seconds() - start < 0.1) {
+    }
+    return static_cast<double>(Ticks() - ticks) / ((Seconds() - start) * 1e9);
+  }();
+  return ratio;
+}
+
+std::size_t WorkingSetBytes() {
+  PROCESS_MEMORY_COUNTERS memory{};
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
+  return memory.WorkingSetSize;
+}
+
+namespace {
+
+// The mean length, in characters, of the messages N calls of thread 0 log.
+double MeanMessageChars(long long calls) {
+  double total = 0;
+  for (long long i = 0; i < calls; ++i) {
+    total += static_cast<double>(std::snprintf(nullptr, 0, "record %d of thread 0: some payload text", static_cast<int>(i)));
+  }
+  return total / static_cast<double>(calls);
+}
+
+double Percentile(std::vector<std::uint32_t> ticks, double fraction) {
+  if (ticks.empty()) return 0;
+  const auto at = ticks.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(ticks.size() - 1));
+  std::nth_element(ticks.begin(), at, ticks.end());
+  return static_cast<double>(*at) / TicksPerNanosecond();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled|file> <ours|spdlog> [calls] [threads]\n");
+    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled1|enabled4|drain|queued|profile> "
+                         "<ours|spdlog|floor> [calls]\n");
     return 2;
   }
   const std::string scenario = argv[1];
   const std::string impl = argv[2];
-  const long long calls = argc > 3 ? std::atoll(argv[3]) : 1000000;
-  const int threads = argc > 4 ? std::atoi(argv[4]) : 1;
+  const long long calls = argc > 3 ? std::atoll(argv[3]) : 200000;
   const bool ours = impl == "ours";
+  if (scenario == "profile") {
+    PrintProfile(calls);
+    return 0;
+  }
+  TicksPerNanosecond();  // calibrated before anything runs
 
+  const char* const path = "bench-file.txt";
+  ::DeleteFileA(path);
   BenchResult result;
-  const char* const file = "bench-file.txt";
-  long long linesInFile = -1;
+  long long records = calls;
+  std::string figures;
+  char text[256];
   if (scenario == "disabled") {
-    result = ours ? OursDisabled(calls) : PeerDisabled(calls);
-  } else if (scenario == "file") {
-    ::DeleteFileA(file);
-    result = ours ? OursFile(calls, threads, L"bench-file.txt") : PeerFile(calls, threads, file);
-    linesInFile = CountRecordLines(file);
-    ::DeleteFileA(file);
+    result = ours ? OursDisabled(calls, path) : PeerDisabled(calls, path);
+    records = 0;
+    std::snprintf(text, sizeof(text), "ns_per_call=%.2f", result.callerSeconds * 1e9 / static_cast<double>(calls));
+    figures = text;
+  } else if (scenario == "enabled1") {
+    result = ours ? OursFile(calls, 1, path, true) : PeerFile(calls, 1, path, true, static_cast<std::size_t>(calls));
+    std::snprintf(text, sizeof(text), "median_ns=%.1f p99_ns=%.1f allocations_per_call=%.3f",
+                  Percentile(result.callTicks, 0.5), Percentile(result.callTicks, 0.99),
+                  static_cast<double>(result.allocations) / static_cast<double>(calls));
+    figures = text;
+  } else if (scenario == "enabled4") {
+    records = 4 * calls;
+    result = ours ? OursFile(calls, 4, path, false) : PeerFile(calls, 4, path, false, static_cast<std::size_t>(records));
+    std::snprintf(text, sizeof(text), "calls_per_s=%.0f", static_cast<double>(records) / result.callerSeconds);
+    figures = text;
+  } else if (scenario == "drain") {
+    result = impl == "floor" ? FloorFile(calls, path) : ours ? OursQueued(calls, path) : PeerQueued(calls, path);
+    std::snprintf(text, sizeof(text), "lines_per_s=%.0f", static_cast<double>(calls) / result.drainSeconds);
+    figures = text;
+  } else if (scenario == "queued") {
+    result = ours ? OursQueued(calls, path) : PeerQueued(calls, path);
+    std::snprintf(text, sizeof(text),
+                  "message_chars=%.1f queue_bytes_per_record=%.1f working_set_bytes_per_record=%.1f "
+                  "allocations_per_call=%.3f",
+                  MeanMessageChars(calls), result.queuedBytesPerRecord, result.workingSetBytesPerRecord,
+                  static_cast<double>(result.allocations) / static_cast<double>(calls));
+    figures = text;
   } else {
-    result = ours ? OursEnabled(calls, threads) : PeerEnabled(calls, threads);
+    std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
+    return 2;
   }
 
   PROCESS_MEMORY_COUNTERS memory{};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
-  const double records = static_cast<double>(calls) * (scenario == "disabled" ? 1 : threads);
-  std::printf("%-8s %-7s records=%.0f caller_ns_per_call=%.2f total_records_per_s=%.0f "
-              "allocations_during_calls=%llu peak_working_set_kb=%llu\n",
-              scenario.c_str(), impl.c_str(), records, result.callerSeconds * 1e9 / records,
-              result.totalSeconds > 0 ? records / result.totalSeconds : 0.0,
-              static_cast<unsigned long long>(result.allocations),
-              static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
-  if (linesInFile >= 0 && linesInFile != static_cast<long long>(records)) {
-    std::printf("COUNT CHECK FAILED: %lld record lines in the file for %.0f records logged\n", linesInFile, records);
-    return 1;
-  }
-  return 0;
+  const long long lines = CountRecordLines(path);
+  ::DeleteFileA(path);
+  const bool counted = lines == records;
+  std::printf("scenario=%s impl=%s records=%lld %s peak_working_set_kb=%llu lines=%lld count_check=%s\n",
+              scenario.c_str(), impl.c_str(), records, figures.c_str(),
+              static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024), lines, counted ? "ok" : "FAILED");
+  return counted ? 0 : 1;
 }

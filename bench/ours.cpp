@@ -1,3 +1,5 @@
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -9,46 +11,47 @@
 
 namespace {
 
-// Every line the logger writes goes to the null device, so the figures are the logger's.
-void ConsoleToNullDevice() {
-  const HANDLE null = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  ::SetStdHandle(STD_OUTPUT_HANDLE, null);
-}
+std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::strlen(ascii)); }
 
-void StartLogger() {
+// The file output on, every line flushed to the system (the output always does), nothing
+// else: no event log, no console, no report at the head of the file, no size limit.
+void StartFileLogger(const char* path) {
   DebugLogger& logger = ProcessDebugLogger();
   logger.SetEventLogEnabled(false);
-  logger.SetConsoleLogEnabled(true);
+  logger.SetDebugFilePath(Wide(path));
+  logger.SetDebugLogEnabled(true);
+  logger.SetMaxFileSize(0);
+  logger.SetReportOnOpen(false);
   logger.Start();
   logger.WaitForRunning(INFINITE);
 }
 
-// N records from each of T threads; the figures run until the logger has stopped, which
-// writes every queued record first.
-BenchResult LogFromThreads(long long calls, int threads) {
-  BenchResult result;
-  const std::uint64_t allocations = g_allocations.load();
-  const double start = Seconds();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([calls, t] {
-      for (long long i = 0; i < calls; ++i) {
-        LogMessage(kLogInformation, L"record %d of thread %d", static_cast<int>(i), t);
-      }
-    });
+// The calls of one thread; adds the allocations they made to *allocations.
+void LogCalls(long long calls, int thread, std::vector<std::uint32_t>* callTicks,
+              std::atomic<std::uint64_t>* allocations) {
+  const std::uint64_t before = t_allocations;
+  if (callTicks == nullptr) {
+    for (long long i = 0; i < calls; ++i) LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread);
+  } else {
+    std::uint32_t* tick = callTicks->data();
+    for (long long i = 0; i < calls; ++i) {
+      const std::uint64_t start = Ticks();
+      LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread);
+      *tick++ = static_cast<std::uint32_t>(Ticks() - start);
+    }
   }
-  for (std::thread& worker : workers) worker.join();
-  result.callerSeconds = Seconds() - start;
-  result.allocations = g_allocations.load() - allocations;
-  ProcessDebugLogger().Stop();  // writes every queued record first
-  result.totalSeconds = Seconds() - start;
-  return result;
+  *allocations += t_allocations - before;
+}
+
+std::atomic<bool> g_holdLoggerThread{false};
+void HoldWhileAsked(const LogRecord&) {
+  while (g_holdLoggerThread.load()) ::Sleep(1);
 }
 
 }  // namespace
 
-BenchResult OursDisabled(long long calls) {
-  RegisterThreadName("bench");  // so the registry has an entry the walk below holds
+BenchResult OursDisabled(long long calls, const char* path) {
+  StartFileLogger(path);
   // Another thread holds the queue's lock and the thread-name lock for the whole loop:
   // a disabled call that tried to take either would never return.
   Event held(true, false);
@@ -67,32 +70,59 @@ BenchResult OursDisabled(long long calls) {
   held.Wait(-1);
 
   BenchResult result;
-  const std::uint64_t allocations = g_allocations.load();
+  const std::uint64_t allocations = t_allocations;
   const double start = Seconds();
-  for (long long i = 0; i < calls; ++i) {
-    LogMessage(kLogDebug, L"debug value %d of %s", static_cast<int>(i), L"text");
-  }
+  for (long long i = 0; i < calls; ++i) LogMessage(kLogDebug, BENCH_MESSAGE_WIDE, static_cast<int>(i), 0);
   result.callerSeconds = Seconds() - start;
-  result.allocations = g_allocations.load() - allocations;
+  result.allocations = t_allocations - allocations;
   done.Set();
   holder.join();
+  ProcessDebugLogger().Stop();
+  result.totalSeconds = Seconds() - start;
   return result;
 }
 
-BenchResult OursEnabled(long long calls, int threads) {
-  ConsoleToNullDevice();
-  StartLogger();
-  return LogFromThreads(calls, threads);
+BenchResult OursFile(long long calls, int threads, const char* path, bool timeCalls) {
+  StartFileLogger(path);
+  BenchResult result;
+  if (timeCalls) result.callTicks.resize(static_cast<std::size_t>(calls));
+  std::atomic<std::uint64_t> allocations{0};
+  const double start = Seconds();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back(LogCalls, calls, t, t == 0 && timeCalls ? &result.callTicks : nullptr, &allocations);
+  }
+  for (std::thread& worker : workers) worker.join();
+  result.callerSeconds = Seconds() - start;
+  result.allocations = allocations;
+  ProcessDebugLogger().Stop();  // writes every queued record first
+  result.totalSeconds = Seconds() - start;
+  return result;
 }
 
-BenchResult OursFile(long long calls, int threads, const wchar_t* path) {
+BenchResult OursQueued(long long calls, const char* path) {
   DebugLogger& logger = ProcessDebugLogger();
-  logger.SetEventLogEnabled(false);
-  logger.SetDebugFilePath(path);
-  logger.SetDebugLogEnabled(true);
-  logger.SetMaxFileSize(0);
-  logger.SetReportOnOpen(false);
-  logger.Start();
-  logger.WaitForRunning(INFINITE);
-  return LogFromThreads(calls, threads);
+  // Every record is to wait in the queue, so the byte bound must not make the caller wait.
+  logger.SetQueueByteLimit(0);
+  g_holdLoggerThread = true;
+  logger.SetRecordHook(&HoldWhileAsked);
+  StartFileLogger(path);
+
+  BenchResult result;
+  const std::size_t workingSet = WorkingSetBytes();
+  std::atomic<std::uint64_t> allocations{0};
+  const double start = Seconds();
+  LogCalls(calls, 0, nullptr, &allocations);
+  result.callerSeconds = Seconds() - start;
+  result.allocations = allocations;
+  const LogQueue& queue = logger.Queue();
+  result.queuedBytesPerRecord = static_cast<double>(queue.Bytes()) / static_cast<double>(queue.Length());
+  result.workingSetBytesPerRecord =
+      static_cast<double>(WorkingSetBytes() - workingSet) / static_cast<double>(queue.Length());
+  const double drainStart = Seconds();
+  g_holdLoggerThread = false;
+  logger.Stop();
+  result.drainSeconds = Seconds() - drainStart;
+  result.totalSeconds = Seconds() - start;
+  return result;
 }

@@ -1,6 +1,6 @@
 #include <spdlog/async.h>
 #include <spdlog/sinks/basic_file_sink.h>
-#include <spdlog/sinks/null_sink.h>
+#include <spdlog/sinks/sink.h>
 #include <spdlog/spdlog.h>
 
 #include <thread>
@@ -8,52 +8,114 @@
 
 #include "bench.h"
 
-BenchResult PeerDisabled(long long calls) {
-  auto logger = spdlog::create<spdlog::sinks::null_sink_mt>("disabled");
-  logger->set_level(spdlog::level::info);
-  BenchResult result;
-  const std::uint64_t allocations = g_allocations.load();
-  const double start = Seconds();
-  for (long long i = 0; i < calls; ++i) logger->debug("debug value {} of {}", static_cast<int>(i), "text");
-  result.callerSeconds = Seconds() - start;
-  result.allocations = g_allocations.load() - allocations;
-  spdlog::shutdown();
-  return result;
-}
+// The peer as its users run it for the same job: its asynchronous logger (a queue and one
+// writer thread, like ours) with its file sink, every line flushed to the system.
 
 namespace {
 
-BenchResult LogFromThreads(std::shared_ptr<spdlog::logger> logger, long long calls, int threads) {
-  BenchResult result;
-  const std::uint64_t allocations = g_allocations.load();
-  const double start = Seconds();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&logger, calls, t] {
-      for (long long i = 0; i < calls; ++i) logger->info("record {} of thread {}", static_cast<int>(i), t);
-    });
+std::shared_ptr<spdlog::logger> FileLogger(const char* path, std::size_t queueRecords) {
+  spdlog::init_thread_pool(queueRecords, 1);
+  auto logger = spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("file", path, true);
+  logger->flush_on(spdlog::level::info);
+  return logger;
+}
+
+void LogCalls(spdlog::logger* logger, long long calls, int thread, std::vector<std::uint32_t>* callTicks,
+              std::atomic<std::uint64_t>* allocations) {
+  const std::uint64_t before = t_allocations;
+  if (callTicks == nullptr) {
+    for (long long i = 0; i < calls; ++i) logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread);
+  } else {
+    std::uint32_t* tick = callTicks->data();
+    for (long long i = 0; i < calls; ++i) {
+      const std::uint64_t start = Ticks();
+      logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread);
+      *tick++ = static_cast<std::uint32_t>(Ticks() - start);
+    }
   }
-  for (std::thread& worker : workers) worker.join();
-  result.callerSeconds = Seconds() - start;
-  result.allocations = g_allocations.load() - allocations;
+  *allocations += t_allocations - before;
+}
+
+// Drains the queue and flushes; the figures run until it returns.
+void Finish(std::shared_ptr<spdlog::logger> logger) {
   logger.reset();
-  spdlog::shutdown();  // drains the queue and flushes
+  spdlog::shutdown();
+}
+
+// Holds the writer thread at its first record while asked, then writes like the file sink.
+class HeldFileSink : public spdlog::sinks::sink {
+ public:
+  HeldFileSink(const char* path, std::atomic<bool>* hold)
+      : file_(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true)), hold_(hold) {}
+  void log(const spdlog::details::log_msg& message) override {
+    while (hold_->load()) ::Sleep(1);
+    file_->log(message);
+  }
+  void flush() override { file_->flush(); }
+  void set_pattern(const std::string& pattern) override { file_->set_pattern(pattern); }
+  void set_formatter(std::unique_ptr<spdlog::formatter> formatter) override {
+    file_->set_formatter(std::move(formatter));
+  }
+
+ private:
+  std::shared_ptr<spdlog::sinks::basic_file_sink_mt> file_;
+  std::atomic<bool>* hold_;
+};
+
+}  // namespace
+
+BenchResult PeerDisabled(long long calls, const char* path) {
+  auto logger = FileLogger(path, 8192);
+  BenchResult result;
+  const std::uint64_t allocations = t_allocations;
+  const double start = Seconds();
+  for (long long i = 0; i < calls; ++i) logger->debug(BENCH_MESSAGE_PEER, static_cast<int>(i), 0);
+  result.callerSeconds = Seconds() - start;
+  result.allocations = t_allocations - allocations;
+  Finish(std::move(logger));
   result.totalSeconds = Seconds() - start;
   return result;
 }
 
-}  // namespace
-
-BenchResult PeerEnabled(long long calls, int threads) {
-  // The peer's asynchronous logger: a queue and one writer thread, like ours; each line
-  // goes to the null device.
-  spdlog::init_thread_pool(8192, 1);
-  return LogFromThreads(spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("enabled", "NUL"), calls, threads);
+BenchResult PeerFile(long long calls, int threads, const char* path, bool timeCalls, std::size_t queueRecords) {
+  auto logger = FileLogger(path, queueRecords);
+  BenchResult result;
+  if (timeCalls) result.callTicks.resize(static_cast<std::size_t>(calls));
+  std::atomic<std::uint64_t> allocations{0};
+  const double start = Seconds();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back(LogCalls, logger.get(), calls, t, t == 0 && timeCalls ? &result.callTicks : nullptr,
+                         &allocations);
+  }
+  for (std::thread& worker : workers) worker.join();
+  result.callerSeconds = Seconds() - start;
+  result.allocations = allocations;
+  Finish(std::move(logger));
+  result.totalSeconds = Seconds() - start;
+  return result;
 }
 
-BenchResult PeerFile(long long calls, int threads, const char* path) {
-  spdlog::init_thread_pool(8192, 1);
-  auto logger = spdlog::create_async<spdlog::sinks::basic_file_sink_mt>("file", path, true);
-  logger->flush_on(spdlog::level::info);  // every line reaches the system, as ours does
-  return LogFromThreads(logger, calls, threads);
+BenchResult PeerQueued(long long calls, const char* path) {
+  // The ring the peer's queue needs to hold every record is part of what queueing costs.
+  const std::size_t workingSet = WorkingSetBytes();
+  std::atomic<bool> hold{true};
+  spdlog::init_thread_pool(static_cast<std::size_t>(calls) + 16, 1);
+  auto logger = std::make_shared<spdlog::async_logger>("queued", std::make_shared<HeldFileSink>(path, &hold),
+                                                       spdlog::thread_pool());
+  logger->flush_on(spdlog::level::info);
+
+  BenchResult result;
+  std::atomic<std::uint64_t> allocations{0};
+  const double start = Seconds();
+  LogCalls(logger.get(), calls, 0, nullptr, &allocations);
+  result.callerSeconds = Seconds() - start;
+  result.allocations = allocations;
+  result.workingSetBytesPerRecord = static_cast<double>(WorkingSetBytes() - workingSet) / static_cast<double>(calls);
+  const double drainStart = Seconds();
+  hold = false;
+  Finish(std::move(logger));
+  result.drainSeconds = Seconds() - drainStart;
+  result.totalSeconds = Seconds() - start;
+  return result;
 }
