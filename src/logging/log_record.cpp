@@ -1,7 +1,45 @@
 #include "logging/log_record.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <new>
+
+namespace {
+
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+
+// The local time now, as GetLocalTime gives it, for a fraction of its cost: the system's
+// conversion to local time is most of that cost, and the difference between local time
+// and UTC changes only at a whole second (a daylight-saving change) or when the time zone
+// is set, so each thread keeps the difference of the last second it asked about and asks
+// again when the second changes.
+void LocalTimeNow(SYSTEMTIME* time) {
+  struct LastSecond {
+    std::int64_t second = -1;
+    std::int64_t localMinusUtc = 0;
+  };
+  thread_local LastSecond last;
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::int64_t utc =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  const std::int64_t second = utc / kFileTimeUnitsPerSecond;
+  if (second != last.second) {
+    FILETIME local;
+    if (!::FileTimeToLocalFileTime(&now, &local)) {
+      ::GetLocalTime(time);
+      return;
+    }
+    last.second = second;
+    last.localMinusUtc =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime) - utc;
+  }
+  const auto local = static_cast<std::uint64_t>(utc + last.localMinusUtc);
+  const FILETIME localTime{static_cast<DWORD>(local), static_cast<DWORD>(local >> 32)};
+  if (!::FileTimeToSystemTime(&localTime, time)) ::GetLocalTime(time);
+}
+
+}  // namespace
 
 std::unique_ptr<LogRecord> LogRecord::Create(DWORD eventId, DWORD threadId, int level, const wchar_t* message,
                                              std::size_t messageLength, const wchar_t* userText) {
@@ -30,7 +68,7 @@ LogRecord::LogRecord(DWORD eventIdIn, DWORD threadIdIn, int levelIn, std::uint32
       time{},
       messageLength_(messageLength),
       userTextLength_(userTextLength) {
-  ::GetLocalTime(&time);
+  LocalTimeNow(&time);
 }
 
 LogRecord::~LogRecord() {
