@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 // Allocations made through the global operator new by this thread.
@@ -27,6 +28,35 @@ double Seconds();               // a monotonic clock
 std::uint64_t Ticks();          // the processor's time stamp counter, for one call
 double TicksPerNanosecond();    // measured against the monotonic clock
 std::size_t WorkingSetBytes();  // the process's working set now
+
+// Runs the calls of `threads` producers, `calls` each, through logOne(i, thread), and
+// fills the caller's figures: the time until every call has returned, the producers'
+// allocations and, with timeCalls, the time of each call of the first producer.
+template <typename LogOne>
+void RunProducers(long long calls, int threads, bool timeCalls, LogOne logOne, BenchResult* result) {
+  if (timeCalls) result->callTicks.resize(static_cast<std::size_t>(calls));
+  std::atomic<std::uint64_t> allocations{0};
+  const auto producer = [&](int thread) {
+    const std::uint64_t before = t_allocations;
+    if (thread == 0 && timeCalls) {
+      std::uint32_t* tick = result->callTicks.data();
+      for (long long i = 0; i < calls; ++i) {
+        const std::uint64_t start = Ticks();
+        logOne(i, thread);
+        *tick++ = static_cast<std::uint32_t>(Ticks() - start);
+      }
+    } else {
+      for (long long i = 0; i < calls; ++i) logOne(i, thread);
+    }
+    allocations += t_allocations - before;
+  };
+  const double start = Seconds();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) workers.emplace_back(producer, t);
+  for (std::thread& worker : workers) worker.join();
+  result->callerSeconds = Seconds() - start;
+  result->allocations = allocations;
+}
 
 // Calls at a level no output wants, on this thread, with the file output on.
 BenchResult OursDisabled(long long calls, const char* path);

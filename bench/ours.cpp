@@ -26,22 +26,7 @@ void StartFileLogger(const char* path) {
   logger.WaitForRunning(INFINITE);
 }
 
-// The calls of one thread; adds the allocations they made to *allocations.
-void LogCalls(long long calls, int thread, std::vector<std::uint32_t>* callTicks,
-              std::atomic<std::uint64_t>* allocations) {
-  const std::uint64_t before = t_allocations;
-  if (callTicks == nullptr) {
-    for (long long i = 0; i < calls; ++i) LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread);
-  } else {
-    std::uint32_t* tick = callTicks->data();
-    for (long long i = 0; i < calls; ++i) {
-      const std::uint64_t start = Ticks();
-      LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread);
-      *tick++ = static_cast<std::uint32_t>(Ticks() - start);
-    }
-  }
-  *allocations += t_allocations - before;
-}
+void LogOne(long long i, int thread) { LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread); }
 
 std::atomic<bool> g_holdLoggerThread{false};
 void HoldWhileAsked(const LogRecord&) {
@@ -52,12 +37,11 @@ void HoldWhileAsked(const LogRecord&) {
 
 BenchResult OursDisabled(long long calls, const char* path) {
   StartFileLogger(path);
-  // Another thread holds the queue's lock and the thread-name lock for the whole loop:
-  // a disabled call that tried to take either would never return.
+  // Another thread holds the thread-name lock for the whole loop: a disabled call that
+  // tried to take it would never return. (The queue takes no lock at all.)
   Event held(true, false);
   Event done(true, false);
   std::thread holder([&] {
-    CriticalSectionLock queue(&ProcessDebugLogger().Queue().lock());
     ThreadNameRegistry::Iterator at;
     DWORD id;
     std::string name;
@@ -85,16 +69,8 @@ BenchResult OursDisabled(long long calls, const char* path) {
 BenchResult OursFile(long long calls, int threads, const char* path, bool timeCalls) {
   StartFileLogger(path);
   BenchResult result;
-  if (timeCalls) result.callTicks.resize(static_cast<std::size_t>(calls));
-  std::atomic<std::uint64_t> allocations{0};
   const double start = Seconds();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back(LogCalls, calls, t, t == 0 && timeCalls ? &result.callTicks : nullptr, &allocations);
-  }
-  for (std::thread& worker : workers) worker.join();
-  result.callerSeconds = Seconds() - start;
-  result.allocations = allocations;
+  RunProducers(calls, threads, timeCalls, LogOne, &result);
   ProcessDebugLogger().Stop();  // writes every queued record first
   result.totalSeconds = Seconds() - start;
   return result;
@@ -110,11 +86,8 @@ BenchResult OursQueued(long long calls, const char* path) {
 
   BenchResult result;
   const std::size_t workingSet = WorkingSetBytes();
-  std::atomic<std::uint64_t> allocations{0};
   const double start = Seconds();
-  LogCalls(calls, 0, nullptr, &allocations);
-  result.callerSeconds = Seconds() - start;
-  result.allocations = allocations;
+  RunProducers(calls, 1, false, LogOne, &result);
   const LogQueue& queue = logger.Queue();
   result.queuedBytesPerRecord = static_cast<double>(queue.Bytes()) / static_cast<double>(queue.Length());
   result.workingSetBytesPerRecord =

@@ -20,22 +20,6 @@ std::shared_ptr<spdlog::logger> FileLogger(const char* path, std::size_t queueRe
   return logger;
 }
 
-void LogCalls(spdlog::logger* logger, long long calls, int thread, std::vector<std::uint32_t>* callTicks,
-              std::atomic<std::uint64_t>* allocations) {
-  const std::uint64_t before = t_allocations;
-  if (callTicks == nullptr) {
-    for (long long i = 0; i < calls; ++i) logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread);
-  } else {
-    std::uint32_t* tick = callTicks->data();
-    for (long long i = 0; i < calls; ++i) {
-      const std::uint64_t start = Ticks();
-      logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread);
-      *tick++ = static_cast<std::uint32_t>(Ticks() - start);
-    }
-  }
-  *allocations += t_allocations - before;
-}
-
 // Drains the queue and flushes; the figures run until it returns.
 void Finish(std::shared_ptr<spdlog::logger> logger) {
   logger.reset();
@@ -80,17 +64,10 @@ BenchResult PeerDisabled(long long calls, const char* path) {
 BenchResult PeerFile(long long calls, int threads, const char* path, bool timeCalls, std::size_t queueRecords) {
   auto logger = FileLogger(path, queueRecords);
   BenchResult result;
-  if (timeCalls) result.callTicks.resize(static_cast<std::size_t>(calls));
-  std::atomic<std::uint64_t> allocations{0};
   const double start = Seconds();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back(LogCalls, logger.get(), calls, t, t == 0 && timeCalls ? &result.callTicks : nullptr,
-                         &allocations);
-  }
-  for (std::thread& worker : workers) worker.join();
-  result.callerSeconds = Seconds() - start;
-  result.allocations = allocations;
+  RunProducers(
+      calls, threads, timeCalls,
+      [&logger](long long i, int thread) { logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread); }, &result);
   Finish(std::move(logger));
   result.totalSeconds = Seconds() - start;
   return result;
@@ -106,11 +83,10 @@ BenchResult PeerQueued(long long calls, const char* path) {
   logger->flush_on(spdlog::level::info);
 
   BenchResult result;
-  std::atomic<std::uint64_t> allocations{0};
   const double start = Seconds();
-  LogCalls(logger.get(), calls, 0, nullptr, &allocations);
-  result.callerSeconds = Seconds() - start;
-  result.allocations = allocations;
+  RunProducers(
+      calls, 1, false,
+      [&logger](long long i, int thread) { logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread); }, &result);
   result.workingSetBytesPerRecord = static_cast<double>(WorkingSetBytes() - workingSet) / static_cast<double>(calls);
   const double drainStart = Seconds();
   hold = false;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/process_objects.h"
@@ -46,6 +47,20 @@ template <typename Step>
 void Time(const char* name, long long iterations, Step step) {
   const double start = Seconds();
   for (long long i = 0; i < iterations; ++i) step(i);
+  std::printf("profile %-44s %9.1f ns\n", name, (Seconds() - start) * 1e9 / static_cast<double>(iterations));
+}
+
+// The same on four threads at once; prints the wall time per call of one thread.
+template <typename Step>
+void TimeOnFourThreads(const char* name, long long iterations, Step step) {
+  const double start = Seconds();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (long long i = 0; i < iterations; ++i) step(i);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   std::printf("profile %-44s %9.1f ns\n", name, (Seconds() - start) * 1e9 / static_cast<double>(iterations));
 }
 
@@ -126,15 +141,13 @@ void PrintProfile(long long n) {
   Time("record: Create (allocation, time, copy) + delete", n, [&](long long) {
     Keep(LogRecord::Create(0, 1, 3, buffer, length, nullptr)->level);
   });
-  CriticalSection lock;
-  Time("lock: enter + leave, uncontended", n, [&](long long) { CriticalSectionLock hold(&lock); });
   {
     LogQueue queue;
     std::vector<std::unique_ptr<LogRecord>> records;
     for (long long i = 0; i < n; ++i) records.push_back(LogRecord::Create(0, 1, 3, buffer, length, nullptr));
     Time("queue: push", n, [&](long long i) { queue.Push(std::move(records[static_cast<std::size_t>(i)])); });
     std::printf("profile -- the logger thread, per line\n");
-    Time("queue: pop (one lock per drain) + free", n, [&](long long) { Keep(queue.Pop()->level); });
+    Time("queue: pop (one exchange per drain) + free", n, [&](long long) { Keep(queue.Pop()->level); });
   }
   {
     DebugLogger& logger = ProcessDebugLogger();  // not running: a direct call queues anyway
@@ -143,6 +156,39 @@ void PrintProfile(long long n) {
     while (logger.Queue().Pop()) {
     }
   }
+  std::printf("profile -- four threads at once, per call of each (two cores)\n");
+  TimeOnFourThreads("argument check", n, [&](long long i) { Keep(Check(format, static_cast<int>(i), 0)); });
+  TimeOnFourThreads("format into the thread's buffer", n, [&](long long i) {
+    wchar_t own[1024];
+    Keep(FormatInto(own, format, static_cast<int>(i), 0));
+  });
+  TimeOnFourThreads("local time: GetLocalTime", n, [&](long long) {
+    SYSTEMTIME time;
+    ::GetLocalTime(&time);
+    Keep(time.wMilliseconds);
+  });
+  TimeOnFourThreads("allocation: new + delete of one record's block", n, [&](long long) {
+    void* block = ::operator new(LogRecord::BlockBytes(length, 0));
+    Keep(reinterpret_cast<std::uintptr_t>(block) & 1);
+    ::operator delete(block);
+  });
+  TimeOnFourThreads("record: Create + delete", n,
+                    [&](long long) { Keep(LogRecord::Create(0, 1, 3, buffer, length, nullptr)->level); });
+  {
+    LogQueue queue;
+    queue.SetByteLimit(0);
+    TimeOnFourThreads("record: Create + push", n / 4,
+                      [&](long long) { queue.Push(LogRecord::Create(0, 1, 3, buffer, length, nullptr)); });
+  }
+  {
+    DebugLogger& logger = ProcessDebugLogger();
+    logger.SetQueueByteLimit(0);
+    TimeOnFourThreads("whole call (LogMessageDirect, logger idle)", n / 4,
+                      [&](long long i) { LogMessageDirect(kLogInformation, format, static_cast<int>(i), 0); });
+    while (logger.Queue().Pop()) {
+    }
+  }
+
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   wchar_t line[1100];

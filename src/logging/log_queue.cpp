@@ -8,10 +8,9 @@ constexpr std::int64_t kRoomWaitStepMs = 200;
 }  // namespace
 
 LogQueue::~LogQueue() {
-  // Records still queued are deleted unwritten, then the lock goes.
+  // Records still queued are deleted unwritten.
   DeleteChain(taken_);
-  DeleteChain(head_);
-  lock_.Close();
+  DeleteChain(pushed_.exchange(nullptr));
 }
 
 void LogQueue::DeleteChain(LogRecord* first) noexcept {
@@ -22,44 +21,43 @@ void LogQueue::DeleteChain(LogRecord* first) noexcept {
   }
 }
 
-bool LogQueue::Fits(std::size_t bytes) const noexcept {
-  const std::size_t held = bytes_.load();
+bool LogQueue::Fits(std::size_t held, std::size_t bytes) const noexcept {
   return byteLimit_ == 0 || held == 0 || held + bytes <= byteLimit_;
 }
 
 void LogQueue::Push(std::unique_ptr<LogRecord> record, const std::atomic<bool>* keepWaiting) {
   const std::size_t bytes = record->QueuedBytes();
+  std::size_t held = bytes_.load();
   for (;;) {
-    {
-      CriticalSectionLock hold(&lock_);
-      if (Fits(bytes) || keepWaiting == nullptr || !keepWaiting->load(std::memory_order_relaxed)) {
-        LogRecord* last = record.release();
-        last->next_ = nullptr;
-        if (tail_ != nullptr) {
-          tail_->next_ = last;
-        } else {
-          head_ = last;
-        }
-        tail_ = last;
-        length_.fetch_add(1, std::memory_order_relaxed);
-        bytes_.fetch_add(bytes);
-        return;
-      }
-      roomFreed_.Reset();
-      roomWaiters_.fetch_add(1);
+    if (Fits(held, bytes) || keepWaiting == nullptr || !keepWaiting->load(std::memory_order_relaxed)) {
+      if (bytes_.compare_exchange_weak(held, held + bytes)) break;
+      continue;  // another caller or a pop moved the count: judge again
     }
+    roomFreed_.Reset();
+    roomWaiters_.fetch_add(1);
     // A pop between the check above and this one has not seen the count: look again.
-    if (!Fits(bytes)) roomFreed_.Wait(kRoomWaitStepMs);
+    if (!Fits(bytes_.load(), bytes)) roomFreed_.Wait(kRoomWaitStepMs);
     roomWaiters_.fetch_sub(1);
+    held = bytes_.load();
+  }
+  length_.fetch_add(1, std::memory_order_relaxed);
+  LogRecord* const newest = record.release();
+  newest->next_ = pushed_.load(std::memory_order_relaxed);
+  while (!pushed_.compare_exchange_weak(newest->next_, newest, std::memory_order_release,
+                                        std::memory_order_relaxed)) {
   }
 }
 
 std::unique_ptr<LogRecord> LogQueue::Pop() {
   if (taken_ == nullptr) {
-    CriticalSectionLock hold(&lock_);
-    taken_ = head_;
-    head_ = nullptr;
-    tail_ = nullptr;
+    // The chain comes newest first; turned round, it is in arrival order.
+    LogRecord* newestFirst = pushed_.exchange(nullptr, std::memory_order_acquire);
+    while (newestFirst != nullptr) {
+      LogRecord* const next = newestFirst->next_;
+      newestFirst->next_ = taken_;
+      taken_ = newestFirst;
+      newestFirst = next;
+    }
   }
   LogRecord* front = taken_;
   if (front == nullptr) return nullptr;

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "logging/log_record.h"
-#include "threading/critical_section.h"
 #include "threading/event.h"
 
 // Records waiting for the logger thread, first in first out. Any thread pushes; only the
@@ -15,9 +14,10 @@
 // so a stalled output slows the callers down instead of exhausting the process's memory,
 // and no record is dropped for it.
 //
-// The records are chained through their own link, so queueing allocates nothing. The
-// logger thread takes the whole chain under one lock and then hands the records out one
-// by one without it: the callers meet the lock once per drain, not once per record.
+// The records are chained through their own link, so queueing allocates nothing, and a
+// push is one atomic exchange on the chain's head instead of a lock: callers on several
+// processors never put each other to sleep. The logger thread takes the whole chain at
+// once, puts it back in arrival order and hands the records out one by one.
 class LogQueue {
  public:
   static constexpr std::size_t kDefaultByteLimit = 64u * 1024 * 1024;
@@ -42,27 +42,22 @@ class LogQueue {
   std::unique_ptr<LogRecord> Pop();
 
   // The records and bytes still waiting: pushed and not yet popped (a record the logger
-  // thread has taken into its batch but not yet popped still counts). Read without the
-  // lock: the queue watch accepts a slightly stale value and must not contend with the
-  // callers.
+  // thread has taken into its batch but not yet popped still counts). The watch of the
+  // queue accepts a slightly stale value.
   std::size_t Length() const noexcept { return length_.load(std::memory_order_relaxed); }
   std::size_t Bytes() const noexcept { return bytes_.load(std::memory_order_relaxed); }
 
-  // Exposed so tests can see the lock is free or hold it against the callers.
-  CriticalSection& lock() noexcept { return lock_; }
-
  private:
-  bool Fits(std::size_t bytes) const noexcept;
+  bool Fits(std::size_t held, std::size_t bytes) const noexcept;
   static void DeleteChain(LogRecord* first) noexcept;
 
-  // Lock rules: lock_ guards head_ and tail_ and is held for one append or for taking
-  // the whole chain; no output is called and no other lock is taken while it is held. A
-  // caller waiting for room holds no lock. taken_ belongs to the popping thread alone.
-  // length_ and bytes_ grow under lock_ and shrink at each pop without it.
-  CriticalSection lock_;
-  LogRecord* head_ = nullptr;
-  LogRecord* tail_ = nullptr;
-  LogRecord* taken_ = nullptr;  // the batch the popping thread is handing out
+  // Concurrency: pushed_ is the newest record of the callers' chain (newest first); a
+  // caller links its record in with a compare-exchange, the popping thread takes the
+  // whole chain with an exchange. taken_ belongs to the popping thread alone. A caller
+  // reserves its record's bytes in bytes_ (compare-exchange, so two callers cannot both
+  // take the last room) before it links the record; a pop gives them back.
+  std::atomic<LogRecord*> pushed_{nullptr};
+  LogRecord* taken_ = nullptr;  // the batch being handed out, oldest first
   std::atomic<std::size_t> length_{0};
   std::atomic<std::size_t> bytes_{0};
   std::size_t byteLimit_ = kDefaultByteLimit;

@@ -62,8 +62,8 @@ class LogRecord {
 
   const std::uint32_t messageLength_;
   const std::uint32_t userTextLength_;
-  // The next record in the queue's chain; touched only by the queue, under its lock or
-  // by the logger thread once the chain is its own.
+  // The next record in the queue's chain; touched only by the queue: by the caller that
+  // links the record in, then by the logger thread once it has taken the chain.
   LogRecord* next_ = nullptr;
 };
 

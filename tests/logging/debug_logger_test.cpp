@@ -472,6 +472,41 @@ TEST_F(ConsoleLogger, ProcessorFaultCostsOnlyTheRecordBeingHandled) {
   EXPECT_EQ(Code(lines[1]), "[10000]");
 }
 
+// ---- The queue itself ----
+
+// Callers push at once from several threads while the logger's side pops: every record
+// arrives exactly once, each caller's in the order it pushed them, and the counts of
+// records and bytes fall back to zero.
+TEST(LogQueueOrder, RecordsOfConcurrentCallersArriveOnceAndInEachCallersOrder) {
+  constexpr int kCallers = 4;
+  constexpr int kRecordsEach = 5000;
+  LogQueue queue;
+  std::vector<std::thread> callers;
+  for (int caller = 0; caller < kCallers; ++caller) {
+    callers.emplace_back([&queue, caller] {
+      for (int i = 0; i < kRecordsEach; ++i) {
+        const std::wstring text = std::to_wstring(i);
+        queue.Push(LogRecord::Create(0, static_cast<DWORD>(caller), 3, text.c_str(), text.size(), nullptr));
+      }
+    });
+  }
+  std::vector<int> next(kCallers, 0);
+  int popped = 0;
+  bool ordered = true;
+  while (popped < kCallers * kRecordsEach) {
+    std::unique_ptr<LogRecord> record = queue.Pop();
+    if (!record) continue;
+    ordered = ordered && std::stoi(record->Message()) == next[record->threadId]++;
+    ++popped;
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(next, std::vector<int>(kCallers, kRecordsEach));
+  EXPECT_FALSE(queue.Pop());
+  EXPECT_EQ(queue.Length(), 0u);
+  EXPECT_EQ(queue.Bytes(), 0u);
+}
+
 // ---- The byte bound of the queue ----
 
 std::atomic<bool> g_outputStalled{false};
