@@ -160,11 +160,14 @@ bool ReadGuarded(Read&& read) {
 // translation cannot take (see SeTranslatorGuard). No allocation: valid calls stay free
 // of them.
 template <typename Char>
+void ReadToEnd(const Char* text) {
+  for (const volatile Char* at = text; *at != 0; ++at) {
+  }
+}
+
+template <typename Char>
 bool EndsReadably(const Char* text) {
-  return ReadGuarded([text] {
-    for (const volatile Char* at = text; *at != 0; ++at) {
-    }
-  });
+  return ReadGuarded([text] { ReadToEnd(text); });
 }
 
 // Takes the next argument as its kind's type and tests what the formatter would touch.
@@ -221,9 +224,10 @@ Examined TakeArgument(Kind kind, va_list* args) {
   return argument;
 }
 
-// True when every conversion matched; false at the first failure, with the arguments
-// examined up to it in *examined.
-bool Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* examined) {
+// True when every conversion matched; false at the first failure. take(kind, &args)
+// takes the next argument as that kind and answers whether it passed.
+template <typename TakeNext>
+bool Walk(const wchar_t* format, va_list args, bool wideMeaning, TakeNext&& take) {
   const wchar_t* position = format;
   for (;;) {
     const wchar_t* percent = std::wcschr(position, L'%');
@@ -233,9 +237,7 @@ bool Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* e
     for (;;) {
       while ((*at >= L'0' && *at <= L'9') || *at == L'.') ++at;
       if (*at != L'*') break;
-      const Examined star = TakeArgument(Kind::Int, &args);
-      examined->Add(star);
-      if (star.failed) return false;
+      if (!take(Kind::Int, &args)) return false;
       ++at;
     }
     Prefix prefix = Prefix::None;
@@ -256,9 +258,7 @@ bool Walk(const wchar_t* format, va_list args, bool wideMeaning, ExaminedList* e
     }
     Kind kind;
     if (!Classify(*at, prefix, wideMeaning, &kind)) return false;
-    const Examined argument = TakeArgument(kind, &args);
-    examined->Add(argument);
-    if (argument.failed) return false;
+    if (!take(kind, &args)) return false;
     position = at;
   }
 }
@@ -343,13 +343,63 @@ void ReportUnreadableFormat(int level, const void* format, DWORD eventId, const 
   Report(level, shown.GetWide(), eventId, userText, ExaminedList());
 }
 
+// The common call, answered cheaply: the whole walk runs under one fault guard and reads
+// what the formatter will read, with no test of each address on its own; a fault on the
+// way is caught once. True only when the call certainly passes: any fault, and any %n
+// (whose target must be writable, which a read cannot show), leaves the verdict and its
+// report to the full walk.
+bool CertainlyPasses(const wchar_t* format, va_list args, bool wideMeaning) {
+  if constexpr (!kTranslatesFaults) {
+    return false;
+  } else {
+    SeTranslatorGuard translator;
+    try {
+      ReadToEnd(format);
+      va_list walkArgs;
+      va_copy(walkArgs, args);
+      const bool passes = Walk(format, walkArgs, wideMeaning, [](Kind kind, va_list* next) {
+        if (kind == Kind::IntPointer) return false;
+        // The slot's first and last byte the formatter reads: a list that runs off the
+        // stack faults here.
+        const auto* slot = reinterpret_cast<const volatile unsigned char*>(*next);
+        const UINT_PTR slotBytes = ReadsFromSlotOnly(kind) ? SlotBytesRead(kind) : sizeof(void*);
+        static_cast<void>(slot[0]);
+        static_cast<void>(slot[slotBytes - 1]);
+        switch (kind) {
+          case Kind::Int64:
+          case Kind::UnsignedInt64: static_cast<void>(va_arg(*next, unsigned long long)); break;
+          case Kind::Double:
+          case Kind::LongDouble: static_cast<void>(va_arg(*next, double)); break;
+          case Kind::VoidPointer: static_cast<void>(va_arg(*next, const void*)); break;
+          case Kind::NarrowString:
+            if (const char* text = va_arg(*next, const char*)) ReadToEnd(text);
+            break;
+          case Kind::WideString:
+            if (const wchar_t* text = va_arg(*next, const wchar_t*)) ReadToEnd(text);
+            break;
+          default: static_cast<void>(va_arg(*next, unsigned int)); break;
+        }
+        return true;
+      });
+      va_end(walkArgs);
+      return passes;
+    } catch (const StructuredException&) {
+      return false;
+    }
+  }
+}
+
 // Walks a readable format over its own copy of the arguments; a failed walk is reported.
 bool WalkOrReport(int level, const wchar_t* format, va_list args, bool wideMeaning, DWORD eventId,
                   const wchar_t* userText) {
   ExaminedList examined;
   va_list walkArgs;
   va_copy(walkArgs, args);
-  const bool valid = Walk(format, walkArgs, wideMeaning, &examined);
+  const bool valid = Walk(format, walkArgs, wideMeaning, [&examined](Kind kind, va_list* next) {
+    const Examined argument = TakeArgument(kind, next);
+    examined.Add(argument);
+    return !argument.failed;
+  });
   va_end(walkArgs);
   if (!valid) Report(level, format, eventId, userText, examined);
   return valid;
@@ -359,6 +409,7 @@ bool WalkOrReport(int level, const wchar_t* format, va_list args, bool wideMeani
 
 bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eventId,
                        const wchar_t* userText, bool wideMeaning) {
+  if (format != nullptr && CertainlyPasses(format, args, wideMeaning)) return true;
   if (format == nullptr || ::IsBadStringPtrW(format, kMaxTestedChars) || !EndsReadably(format)) {
     ReportUnreadableFormat(level, format, eventId, userText);
     return false;
