@@ -1,5 +1,6 @@
 #include "logging/log_record.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
 #include <new>
@@ -41,6 +42,119 @@ void LocalTimeNow(SYSTEMTIME* time) {
 
 }  // namespace
 
+// The header of a chunk; the blocks follow it, aligned for records.
+class alignas(16) RecordChunk {
+ public:
+  unsigned char* Space() noexcept { return reinterpret_cast<unsigned char*>(this + 1); }
+
+  static RecordChunk* New() {
+    auto* chunk = new (::operator new(sizeof(RecordChunk) + kChunkSpace)) RecordChunk;
+    g_chunksHeld.fetch_add(1, std::memory_order_relaxed);
+    return chunk;
+  }
+
+  // Gives up `count` of the chunk's holds; the last one gives the chunk back to the heap.
+  // Release and acquire: whoever frees (or carves the chunk again) sees every record in
+  // it already scrubbed.
+  void Release(std::size_t count) noexcept {
+    if (holders_.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+    this->~RecordChunk();
+    ::operator delete(this);
+    g_chunksHeld.fetch_sub(1, std::memory_order_relaxed);
+  }
+
+  // True when every one of the `carved` records of its thread has been deleted: nothing
+  // but the thread holds the chunk, and nothing else can take a new hold on it.
+  bool OnlyCarverHolds(std::size_t carved) const noexcept {
+    return holders_.load(std::memory_order_acquire) == kCarvingHold - carved;
+  }
+  void HoldForCarvingAgain() noexcept { holders_.store(kCarvingHold, std::memory_order_relaxed); }
+
+ private:
+  // Records of the chunk not yet deleted, plus the carving hold while its thread uses it.
+  std::atomic<std::size_t> holders_{kCarvingHold};
+};
+
+namespace {
+
+static_assert(sizeof(RecordChunk) % alignof(LogRecord) == 0, "blocks start aligned after the header");
+
+// A thread's current chunk and how far it has carved it. Belongs to its thread alone.
+class ChunkCarver {
+ public:
+  ChunkCarver() = default;
+  ChunkCarver(const ChunkCarver&) = delete;
+  ChunkCarver& operator=(const ChunkCarver&) = delete;
+  // At the thread's end: its chunk goes back to the heap with the last of its records.
+  ~ChunkCarver() { MoveOff(); }
+
+  // The calling thread's carver, made at its first record; null when the thread cannot
+  // have one (its records then get blocks of their own).
+  static ChunkCarver* OfThisThread();
+
+  void* Carve(std::size_t bytes, RecordChunk** from) {
+    if (chunk_ == nullptr || used_ + bytes > kChunkSpace) {
+      if (chunk_ != nullptr && chunk_->OnlyCarverHolds(carved_)) {
+        // The logger thread has caught up: the same memory serves again, warm, with no
+        // call of the heap.
+        chunk_->HoldForCarvingAgain();
+      } else {
+        RecordChunk* const fresh = RecordChunk::New();
+        MoveOff();
+        chunk_ = fresh;
+      }
+      used_ = 0;
+      carved_ = 0;
+    }
+    void* const block = chunk_->Space() + used_;
+    used_ += bytes;
+    ++carved_;
+    *from = chunk_;
+    return block;
+  }
+
+ private:
+  void MoveOff() noexcept {
+    if (chunk_ != nullptr) chunk_->Release(kCarvingHold - carved_);
+    chunk_ = nullptr;
+  }
+
+  RecordChunk* chunk_ = nullptr;
+  std::size_t used_ = 0;    // bytes carved from the front
+  std::size_t carved_ = 0;  // records carved, deleted or not
+};
+
+void WINAPI EndCarving(void* carver) { delete static_cast<ChunkCarver*>(carver); }
+
+// A fiber-local slot rather than a thread_local object: the slot's callback runs at the
+// end of every thread, however it was started, while a thread_local object's destructor
+// under mingw may run after the storage of the thread's thread_local objects is gone.
+DWORD CarverSlot() noexcept {
+  static const DWORD slot = ::FlsAlloc(&EndCarving);
+  return slot;
+}
+
+ChunkCarver* ChunkCarver::OfThisThread() {
+  const DWORD slot = CarverSlot();
+  if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+  // A logging call leaves the caller's last error as it found it.
+  const DWORD lastError = ::GetLastError();
+  auto* carver = static_cast<ChunkCarver*>(::FlsGetValue(slot));
+  if (carver == nullptr) {
+    carver = new ChunkCarver;
+    if (!::FlsSetValue(slot, carver)) {
+      delete carver;
+      carver = nullptr;
+    }
+  }
+  ::SetLastError(lastError);
+  return carver;
+}
+
+}  // namespace
+
+std::size_t LogRecord::ChunksHeld() noexcept { return g_chunksHeld.load(std::memory_order_relaxed); }
+
 std::unique_ptr<LogRecord> LogRecord::Create(DWORD eventId, DWORD threadId, int level, const wchar_t* message,
                                              std::size_t messageLength, const wchar_t* userText) {
   if (message == nullptr) messageLength = 0;
@@ -48,10 +162,13 @@ std::unique_ptr<LogRecord> LogRecord::Create(DWORD eventId, DWORD threadId, int 
   // A text is at most a formatted message (1023 characters) or an owner's user text;
   // the lengths are kept in 32 bits so the header stays small on both architectures.
   if (messageLength > UINT32_MAX / 4 || userTextLength > UINT32_MAX / 4) throw std::bad_alloc();
-  const TextSpace space{(messageLength + userTextLength + 2) * sizeof(wchar_t)};
-  std::unique_ptr<LogRecord> record(new (space) LogRecord(eventId, threadId, level,
+  const std::size_t bytes = BlockBytes(messageLength, userTextLength);
+  RecordChunk* chunk = nullptr;
+  ChunkCarver* const carver = bytes <= kLargestCarvedBlock ? ChunkCarver::OfThisThread() : nullptr;
+  void* const block = carver != nullptr ? carver->Carve(bytes, &chunk) : ::operator new(bytes);
+  std::unique_ptr<LogRecord> record(new (block) LogRecord(eventId, threadId, level,
                                                           static_cast<std::uint32_t>(messageLength),
-                                                          static_cast<std::uint32_t>(userTextLength)));
+                                                          static_cast<std::uint32_t>(userTextLength), chunk));
   wchar_t* texts = record->Texts();
   if (messageLength > 0) std::wmemcpy(texts, message, messageLength);
   texts[messageLength] = L'\0';
@@ -61,13 +178,14 @@ std::unique_ptr<LogRecord> LogRecord::Create(DWORD eventId, DWORD threadId, int 
 }
 
 LogRecord::LogRecord(DWORD eventIdIn, DWORD threadIdIn, int levelIn, std::uint32_t messageLength,
-                     std::uint32_t userTextLength) noexcept
+                     std::uint32_t userTextLength, RecordChunk* chunk) noexcept
     : eventId(eventIdIn),
       threadId(threadIdIn),
       level(levelIn),
       time{},
       messageLength_(messageLength),
-      userTextLength_(userTextLength) {
+      userTextLength_(userTextLength),
+      chunk_(chunk) {
   LocalTimeNow(&time);
 }
 
@@ -75,8 +193,12 @@ LogRecord::~LogRecord() {
   ::SecureZeroMemory(Texts(), (static_cast<std::size_t>(messageLength_) + userTextLength_ + 2) * sizeof(wchar_t));
 }
 
-void* LogRecord::operator new(std::size_t size, TextSpace space) { return ::operator new(size + space.bytes); }
-
-void LogRecord::operator delete(void* block) noexcept { ::operator delete(block); }
-
-void LogRecord::operator delete(void* block, TextSpace) noexcept { ::operator delete(block); }
+void LogRecord::operator delete(LogRecord* record, std::destroying_delete_t) noexcept {
+  RecordChunk* const chunk = record->chunk_;
+  record->~LogRecord();
+  if (chunk == nullptr) {
+    ::operator delete(static_cast<void*>(record));
+  } else {
+    chunk->Release(1);
+  }
+}

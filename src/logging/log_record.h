@@ -5,13 +5,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+
+class RecordChunk;
 
 // One logged record. Created on the caller's thread, owned by the queue while it waits
 // and by the logger thread once taken out.
 //
-// The record and both of its texts are one allocation: the texts follow the fields in the
-// same block, so a record costs the caller one allocation and the logger thread one free,
-// and what the queue holds per record is exactly the block's size.
+// The record and both of its texts are one block: the texts follow the fields. Blocks
+// are carved out of a chunk of the creating thread's own, so a record normally costs the
+// caller no call of the heap at all (many callers allocating at once contend for the
+// heap, and a growing queue keeps asking it for fresh pages); a chunk goes back to the
+// heap once every record in it has been deleted and its thread has moved on to another
+// chunk or ended. A record too large for a chunk gets a block of its own. What the queue
+// counts per record is exactly its block's size.
 class LogRecord {
  public:
   // The time is the local time now, on the creating thread. The message is copied as
@@ -25,7 +32,8 @@ class LogRecord {
   // Overwrites the texts with zeros before the block is freed.
   ~LogRecord();
 
-  static void operator delete(void* block) noexcept;
+  // Gives the block back: to its chunk, or to the heap.
+  static void operator delete(LogRecord* record, std::destroying_delete_t) noexcept;
 
   const wchar_t* Message() const noexcept { return Texts(); }
   std::size_t MessageLength() const noexcept { return messageLength_; }
@@ -36,9 +44,14 @@ class LogRecord {
   // creation, so the queue counts the same bytes in and out.
   std::size_t QueuedBytes() const noexcept { return BlockBytes(messageLength_, userTextLength_); }
   static std::size_t BlockBytes(std::size_t messageLength, std::size_t userTextLength) noexcept {
-    // Both texts keep their terminator, the missing user text included.
-    return sizeof(LogRecord) + (messageLength + userTextLength + 2) * sizeof(wchar_t);
+    // Both texts keep their terminator, the missing user text included; the next block
+    // in a chunk starts aligned for the fields.
+    const std::size_t bytes = sizeof(LogRecord) + (messageLength + userTextLength + 2) * sizeof(wchar_t);
+    return (bytes + alignof(LogRecord) - 1) / alignof(LogRecord) * alignof(LogRecord);
   }
+
+  // Chunks taken from the heap and not yet given back, over the whole process.
+  static std::size_t ChunksHeld() noexcept;
 
   const DWORD eventId;   // 0 stands for the level's default identifier
   const DWORD threadId;  // the reporting thread
@@ -47,21 +60,16 @@ class LogRecord {
 
  private:
   friend class LogQueue;
-  struct TextSpace {
-    std::size_t bytes;
-  };
-
   LogRecord(DWORD eventId, DWORD threadId, int level, std::uint32_t messageLength,
-            std::uint32_t userTextLength) noexcept;
-  static void* operator new(std::size_t size, TextSpace space);
-  // Frees the block should the constructor ever throw.
-  static void operator delete(void* block, TextSpace space) noexcept;
+            std::uint32_t userTextLength, RecordChunk* chunk) noexcept;
 
   wchar_t* Texts() noexcept { return reinterpret_cast<wchar_t*>(this + 1); }
   const wchar_t* Texts() const noexcept { return reinterpret_cast<const wchar_t*>(this + 1); }
 
   const std::uint32_t messageLength_;
   const std::uint32_t userTextLength_;
+  // The chunk the block was carved from; null for a block of its own.
+  RecordChunk* const chunk_;
   // The next record in the queue's chain; touched only by the queue: by the caller that
   // links the record in, then by the logger thread once it has taken the chain.
   LogRecord* next_ = nullptr;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -507,6 +509,65 @@ TEST(LogQueueOrder, RecordsOfConcurrentCallersArriveOnceAndInEachCallersOrder) {
   EXPECT_EQ(queue.Bytes(), 0u);
 }
 
+// ---- The memory of records ----
+
+std::unique_ptr<LogRecord> RecordOf(const std::wstring& text, const wchar_t* userText = nullptr) {
+  return LogRecord::Create(0, 1, 3, text.c_str(), text.size(), userText);
+}
+
+// A thread's records share chunks of its own: records that are deleted as fast as they
+// are made keep reusing one chunk, and records still queued when their thread ends keep
+// their chunks only until they are deleted.
+TEST(RecordMemory, ChunksAreReusedAndGoBackWhenTheirRecordsAndThreadAreGone) {
+  const std::wstring text(100, L'x');
+  const std::size_t before = LogRecord::ChunksHeld();
+  std::size_t mostHeldInTurnover = 0;
+  std::thread([&] {
+    for (int i = 0; i < 5000; ++i) {  // several chunks' worth
+      const std::unique_ptr<LogRecord> record = RecordOf(text);
+      mostHeldInTurnover = std::max(mostHeldInTurnover, LogRecord::ChunksHeld());
+    }
+  }).join();
+  EXPECT_EQ(mostHeldInTurnover, before + 1);
+  EXPECT_EQ(LogRecord::ChunksHeld(), before) << "the ended thread's chunk was not given back";
+
+  LogQueue queue;
+  std::thread([&] {
+    for (int i = 0; i < 5000; ++i) queue.Push(RecordOf(text));
+  }).join();
+  EXPECT_GT(LogRecord::ChunksHeld(), before + 1) << "queued records must keep their chunks";
+  while (std::unique_ptr<LogRecord> record = queue.Pop()) ASSERT_EQ(record->Message(), text);
+  EXPECT_EQ(LogRecord::ChunksHeld(), before);
+  EXPECT_EQ(queue.Bytes(), 0u);
+}
+
+// A record too large for a chunk gets a block of its own and loses nothing; the queue
+// counts what each record holds.
+TEST(RecordMemory, RecordsLargerThanAChunkKeepTheirWholeText) {
+  const std::wstring small(40, L's');
+  const std::wstring huge(100000, L'u');
+  std::thread([&] {
+    LogQueue queue;
+    queue.SetByteLimit(0);
+    queue.Push(RecordOf(small));
+    queue.Push(RecordOf(small, huge.c_str()));
+    queue.Push(RecordOf(small));
+    EXPECT_EQ(queue.Bytes(),
+              2 * LogRecord::BlockBytes(small.size(), 0) + LogRecord::BlockBytes(small.size(), huge.size()));
+    const wchar_t* const none = nullptr;
+    for (const wchar_t* userText : {none, huge.c_str(), none}) {
+      const std::unique_ptr<LogRecord> record = queue.Pop();
+      ASSERT_TRUE(record);
+      EXPECT_EQ(record->Message(), small);
+      if (userText == nullptr) {
+        EXPECT_EQ(record->UserText(), nullptr);
+      } else {
+        EXPECT_EQ(record->UserText(), huge);
+      }
+    }
+  }).join();
+}
+
 // ---- The byte bound of the queue ----
 
 std::atomic<bool> g_outputStalled{false};
@@ -531,7 +592,7 @@ TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
   logger.AddRecord(3, 0, 0, text.c_str(), nullptr);  // the record the stalled output holds
   while (logger.Queue().Length() != 0) ::Sleep(1);
   // Room for ten records.
-  const std::size_t bound = 10 * (sizeof(LogRecord) + (text.size() + 2) * sizeof(wchar_t));
+  const std::size_t bound = 10 * LogRecord::BlockBytes(text.size(), 0);
   logger.SetQueueByteLimit(bound);
 
   std::atomic<int> logged{0};
