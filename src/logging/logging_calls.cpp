@@ -19,16 +19,81 @@ constexpr std::size_t kMessageChars = 1024;
 // stray characters behind.
 thread_local wchar_t t_message[kMessageChars];
 
+// Formats the common message by hand: a format whose conversions are all plain %d, %i,
+// %u or %s (no flags, width, precision or size) gives exactly the text the run time's
+// formatter gives, at a fraction of its cost. Answers the length written, terminator
+// after it, or -1 when the format needs the full formatter or the text does not fit in
+// capacity - 1 characters; then whatever was written is scrubbed again.
+int FormatPlainConversions(wchar_t* out, std::size_t capacity, const wchar_t* format, va_list args) {
+  std::size_t length = 0;
+  const auto fail = [&] {
+    ::SecureZeroMemory(out, length * sizeof(wchar_t));
+    return -1;
+  };
+  const auto append = [&](const wchar_t* text, std::size_t count) {
+    if (count >= capacity - length) return false;
+    std::wmemcpy(out + length, text, count);
+    length += count;
+    return true;
+  };
+  for (const wchar_t* at = format; *at != L'\0'; ++at) {
+    if (*at != L'%') {
+      if (!append(at, 1)) return fail();
+      continue;
+    }
+    ++at;
+    wchar_t digits[12];
+    wchar_t* const digitsEnd = digits + 12;
+    wchar_t* first = digitsEnd;
+    switch (*at) {
+      case L'%':
+        if (!append(at, 1)) return fail();
+        break;
+      case L'd':
+      case L'i':
+      case L'u': {
+        const int value = va_arg(args, int);
+        const bool negative = *at != L'u' && value < 0;
+        // The magnitude as unsigned: the most negative int has none as an int.
+        unsigned magnitude = static_cast<unsigned>(value);
+        if (negative) magnitude = 0u - magnitude;
+        do {
+          *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
+          magnitude /= 10;
+        } while (magnitude != 0);
+        if (negative) *--first = L'-';
+        if (!append(first, static_cast<std::size_t>(digitsEnd - first))) return fail();
+        break;
+      }
+      case L's': {
+        const wchar_t* const text = va_arg(args, const wchar_t*);
+        if (text == nullptr || !append(text, std::wcslen(text))) return fail();
+        break;
+      }
+      default:
+        return fail();
+    }
+  }
+  out[length] = L'\0';
+  return static_cast<int>(length);
+}
+
 // The gate has passed.
 void LogWide(RunningTest runningTest, int level, DWORD eventId, const wchar_t* format, va_list args) {
   if (!CheckLogArguments(level, format, args, eventId, nullptr, true)) return;
   DebugLogger& logger = ProcessDebugLogger();
   if (runningTest == RunningTest::Required && !logger.IsRunning()) return;
   wchar_t* const message = t_message;
-  // The count leaves the last character free: the formatter writes no terminator when
-  // the output fills the count, and the one stored below bounds the text.
-  const int formatted = ::_vsnwprintf(message, kMessageChars - 1, format, args);
-  message[kMessageChars - 1] = L'\0';
+  va_list plainArgs;
+  va_copy(plainArgs, args);
+  int formatted = FormatPlainConversions(message, kMessageChars, format, plainArgs);
+  va_end(plainArgs);
+  if (formatted < 0) {
+    // The count leaves the last character free: the formatter writes no terminator when
+    // the output fills the count, and the one stored below bounds the text.
+    formatted = ::_vsnwprintf(message, kMessageChars - 1, format, args);
+    message[kMessageChars - 1] = L'\0';
+  }
   // A message ends at its first zero, as a copy of the text would.
   const std::size_t length = std::wcslen(message);
   const bool fitted = formatted >= 0 && static_cast<std::size_t>(formatted) < kMessageChars;

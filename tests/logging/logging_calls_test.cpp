@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "logging/argument_check.h"
 #include "logging/logger_fixture.h"
@@ -59,6 +61,46 @@ TEST_F(LoggingCalls, LongMessageIsCutTo1023Characters) {
   const std::vector<std::wstring> got = sink_.Take();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], std::wstring(1023, L'x'));
+}
+
+// Logs the call and answers the text the run time's formatter makes of it, cut at the
+// message limit as a record is.
+std::wstring LogAndFormatByTheRunTime(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list logArgs;
+  va_copy(logArgs, args);
+  LogMessageV(3, 0, format, logArgs);
+  va_end(logArgs);
+  wchar_t text[1024];
+  ::_vsnwprintf(text, 1023, format, args);
+  text[1023] = L'\0';
+  va_end(args);
+  return text;
+}
+
+// Plain conversions are formatted by the library itself, the rest by the run time: both
+// give the same text, at the ends of the integers and at the message limit too.
+TEST_F(LoggingCalls, EveryFormatGivesTheRunTimesText) {
+  const std::wstring fill1021(1021, L'a');
+  const std::wstring fill1022(1022, L'b');
+  const std::wstring fill1023(1023, L'c');
+  const wchar_t* const none = nullptr;
+  const std::vector<std::wstring> expected = {
+      LogAndFormatByTheRunTime(L"%d|%i|%u|%d|%u|%i", INT_MIN, INT_MAX, -1, 0, 7u, -45),
+      LogAndFormatByTheRunTime(L"100%% of %s: %d%%", L"w\u00efde \u2713", 3),
+      LogAndFormatByTheRunTime(L"%s and %d", none, 1),
+      LogAndFormatByTheRunTime(L"[%5d] [%-3s] [%x]", 42, L"ab", 255u),
+      LogAndFormatByTheRunTime(L"%s%d", fill1021.c_str(), -5),
+      LogAndFormatByTheRunTime(L"%s%d", fill1022.c_str(), 7),
+      LogAndFormatByTheRunTime(L"%s%d", fill1023.c_str(), 7),
+      LogAndFormatByTheRunTime(L"%s", fill1023.c_str()),
+      LogAndFormatByTheRunTime(L"%d%s", 12, fill1022.c_str()),
+  };
+  EXPECT_EQ(expected[0], L"-2147483648|2147483647|4294967295|0|7|-45");
+  EXPECT_EQ(expected[4].size(), 1023u);
+  EXPECT_EQ(expected[6].size(), 1023u);
+  EXPECT_EQ(sink_.Take(), expected);
 }
 
 TEST(LoggingCallsStopped, DropEverythingWhileTheLoggerDoesNotRun) {
