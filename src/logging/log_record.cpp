@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -13,11 +14,14 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 // conversion to local time is most of that cost, and the difference between local time
 // and UTC changes only at a whole second (a daylight-saving change) or when the time zone
 // is set, so each thread keeps the difference of the last second it asked about and asks
-// again when the second changes.
+// again when the second changes. The date and time fields of the last local second are
+// kept too: within a second only the milliseconds move.
 void LocalTimeNow(SYSTEMTIME* time) {
   struct LastSecond {
     std::int64_t second = -1;
     std::int64_t localMinusUtc = 0;
+    std::int64_t localSecond = -1;
+    SYSTEMTIME localFields{};
   };
   thread_local LastSecond last;
   FILETIME now;
@@ -35,10 +39,32 @@ void LocalTimeNow(SYSTEMTIME* time) {
     last.localMinusUtc =
         static_cast<std::int64_t>((static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime) - utc;
   }
-  const auto local = static_cast<std::uint64_t>(utc + last.localMinusUtc);
-  const FILETIME localTime{static_cast<DWORD>(local), static_cast<DWORD>(local >> 32)};
-  if (!::FileTimeToSystemTime(&localTime, time)) ::GetLocalTime(time);
+  const std::int64_t local = utc + last.localMinusUtc;
+  const std::int64_t localSecond = local / kFileTimeUnitsPerSecond;
+  if (localSecond != last.localSecond) {
+    const auto secondStart = static_cast<std::uint64_t>(localSecond * kFileTimeUnitsPerSecond);
+    const FILETIME localTime{static_cast<DWORD>(secondStart), static_cast<DWORD>(secondStart >> 32)};
+    if (!::FileTimeToSystemTime(&localTime, &last.localFields)) {
+      last.localSecond = -1;
+      ::GetLocalTime(time);
+      return;
+    }
+    last.localSecond = localSecond;
+  }
+  *time = last.localFields;
+  time->wMilliseconds = static_cast<WORD>(local % kFileTimeUnitsPerSecond / (kFileTimeUnitsPerSecond / 1000));
 }
+
+// What a thread carves record blocks out of, in bytes after the chunk's header.
+constexpr std::size_t kChunkSpace = 64 * 1024;
+// A larger block gets an allocation of its own, so a chunk always holds many records.
+constexpr std::size_t kLargestCarvedBlock = kChunkSpace / 8;
+// What a chunk's count starts at while its thread carves from it: more than it can ever
+// hold records, so the deletions of its records cannot take the count to zero before
+// the thread has moved on and given back this hold less the records it carved.
+constexpr std::size_t kCarvingHold = SIZE_MAX / 2;
+
+std::atomic<std::size_t> g_chunksHeld{0};
 
 }  // namespace
 
@@ -49,6 +75,9 @@ class alignas(16) RecordChunk {
 
   static RecordChunk* New() {
     auto* chunk = new (::operator new(sizeof(RecordChunk) + kChunkSpace)) RecordChunk;
+    // Every page touched now, in one go: a page first touched by a logging call would
+    // cost that call a page fault, and one call in a few dozen would pay for one.
+    std::memset(chunk->Space(), 0, kChunkSpace);
     g_chunksHeld.fetch_add(1, std::memory_order_relaxed);
     return chunk;
   }
