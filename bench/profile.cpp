@@ -102,7 +102,7 @@ void PrintProfile(long long n) {
   std::printf("profile -- the caller, per call\n");
   Time("gate (a disabled call, whole)", n, [&](long long i) { LogMessage(kLogDebug, format, static_cast<int>(i), 0); });
   Time("argument check", n, [&](long long i) { Keep(Check(format, static_cast<int>(i), 0)); });
-  Time("format: _vsnwprintf into the thread's buffer", n,
+  Time("format: _vsnwprintf (formats past plain %d/%s)", n,
        [&](long long i) { Keep(FormatInto(buffer, format, static_cast<int>(i), 0)); });
   Time("format, before: ZULString::Format (2 allocations)", n, [&](long long i) {
     zul::ZULString text;
@@ -133,12 +133,12 @@ void PrintProfile(long long n) {
     Keep(local.dwLowDateTime);
   });
   Time("thread identifier: GetCurrentThreadId", n, [&](long long) { Keep(::GetCurrentThreadId()); });
-  Time("allocation: new + delete of one record's block", n, [&](long long) {
+  Time("heap: new + delete of a block (before: per record)", n, [&](long long) {
     void* block = ::operator new(LogRecord::BlockBytes(length, 0));
     Keep(reinterpret_cast<std::uintptr_t>(block) & 1);
     ::operator delete(block);
   });
-  Time("record: Create (allocation, time, copy) + delete", n, [&](long long) {
+  Time("record: Create (carved, time, copy) + delete", n, [&](long long) {
     Keep(LogRecord::Create(0, 1, 3, buffer, length, nullptr)->level);
   });
   {
@@ -167,7 +167,7 @@ void PrintProfile(long long n) {
     ::GetLocalTime(&time);
     Keep(time.wMilliseconds);
   });
-  TimeOnFourThreads("allocation: new + delete of one record's block", n, [&](long long) {
+  TimeOnFourThreads("heap: new + delete of a block (before: per record)", n, [&](long long) {
     void* block = ::operator new(LogRecord::BlockBytes(length, 0));
     Keep(reinterpret_cast<std::uintptr_t>(block) & 1);
     ::operator delete(block);
