@@ -68,7 +68,10 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   const DWORD caller = ::GetCurrentThreadId();
   const DWORD thread = threadId <= 0 ? caller : static_cast<DWORD>(threadId);
   if (message == nullptr) messageLength = 0;
-  while (messageLength > 0 && std::iswspace(message[messageLength - 1])) --messageLength;
+  // A printable ASCII character is no white space: the common last character is judged
+  // without a call of the run time.
+  const auto isSpace = [](wchar_t c) { return (c <= L' ' || c >= 0x7F) && std::iswspace(c); };
+  while (messageLength > 0 && isSpace(message[messageLength - 1])) --messageLength;
   // The logger thread never waits for room: only it drains the queue, and its own
   // messages (the report lines of a new file, thread registrations) come from inside a
   // drain cycle.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "diagnostics/structured_exception.h"
 #include "logging/argument_check.h"
 #include "text/zul_string.h"
 
@@ -19,90 +20,112 @@ constexpr std::size_t kMessageChars = 1024;
 // stray characters behind.
 thread_local wchar_t t_message[kMessageChars];
 
-// Formats the common message by hand: a format whose conversions are all plain %d, %i,
-// %u or %s (no flags, width, precision or size) gives exactly the text the run time's
-// formatter gives, at a fraction of its cost. Answers the length written, terminator
-// after it, or -1 when the format needs the full formatter or the text does not fit in
-// capacity - 1 characters; then whatever was written is scrubbed again.
+// Formats the common message by hand, reading the format and its arguments as the
+// argument check would: a format whose conversions are all plain %d, %i, %u or %s (no
+// flags, width, precision or size) gives exactly the text the run time's formatter
+// gives, at a fraction of its cost. Answers the length written, terminator after it, or
+// -1 when the format needs the full formatter or the text does not fit in capacity - 1
+// characters; then whatever was written is scrubbed again. Reads are volatile so that
+// none is handed to a string routine, whose faults cannot be translated.
 int FormatPlainConversions(wchar_t* out, std::size_t capacity, const wchar_t* format, va_list args) {
   std::size_t length = 0;
   const auto fail = [&] {
     ::SecureZeroMemory(out, length * sizeof(wchar_t));
     return -1;
   };
-  const auto append = [&](const wchar_t* text, std::size_t count) {
-    if (count >= capacity - length) return false;
-    std::wmemcpy(out + length, text, count);
-    length += count;
-    return true;
-  };
-  for (const wchar_t* at = format; *at != L'\0'; ++at) {
-    if (*at != L'%') {
-      if (!append(at, 1)) return fail();
+  const auto fits = [&](std::size_t count) { return count < capacity - length; };
+  for (const volatile wchar_t* at = format; *at != L'\0'; ++at) {
+    const wchar_t c = *at;
+    if (c != L'%') {
+      if (!fits(1)) return fail();
+      out[length++] = c;
       continue;
     }
-    ++at;
-    wchar_t digits[12];
-    wchar_t* const digitsEnd = digits + 12;
-    wchar_t* first = digitsEnd;
-    switch (*at) {
-      case L'%':
-        if (!append(at, 1)) return fail();
-        break;
-      case L'd':
-      case L'i':
-      case L'u': {
-        const int value = va_arg(args, int);
-        const bool negative = *at != L'u' && value < 0;
-        // The magnitude as unsigned: the most negative int has none as an int.
-        unsigned magnitude = static_cast<unsigned>(value);
-        if (negative) magnitude = 0u - magnitude;
-        do {
-          *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
-          magnitude /= 10;
-        } while (magnitude != 0);
-        if (negative) *--first = L'-';
-        if (!append(first, static_cast<std::size_t>(digitsEnd - first))) return fail();
-        break;
+    const wchar_t conversion = *++at;
+    if (conversion == L'%') {
+      if (!fits(1)) return fail();
+      out[length++] = L'%';
+    } else if (conversion == L'd' || conversion == L'i' || conversion == L'u') {
+      const int value = va_arg(args, int);
+      const bool negative = conversion != L'u' && value < 0;
+      // The magnitude as unsigned: the most negative int has none as an int.
+      unsigned magnitude = static_cast<unsigned>(value);
+      if (negative) magnitude = 0u - magnitude;
+      wchar_t digits[12];
+      wchar_t* const digitsEnd = digits + 12;
+      wchar_t* first = digitsEnd;
+      do {
+        *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+      if (negative) *--first = L'-';
+      const auto count = static_cast<std::size_t>(digitsEnd - first);
+      if (!fits(count)) return fail();
+      std::wmemcpy(out + length, first, count);
+      length += count;
+    } else if (conversion == L's') {
+      const wchar_t* const text = va_arg(args, const wchar_t*);
+      if (text == nullptr) return fail();
+      for (const volatile wchar_t* from = text; *from != L'\0'; ++from) {
+        if (!fits(1)) return fail();
+        out[length++] = *from;
       }
-      case L's': {
-        const wchar_t* const text = va_arg(args, const wchar_t*);
-        if (text == nullptr || !append(text, std::wcslen(text))) return fail();
-        break;
-      }
-      default:
-        return fail();
+    } else {
+      return fail();
     }
   }
   out[length] = L'\0';
   return static_cast<int>(length);
 }
 
+// The common call's check and formatting in one: the hand formatting above reads what
+// the argument check would, under one fault guard, so a call it formats passes the check.
+// -1 sends the call through the check and the run time's formatter; a fault on the way
+// leaves the whole buffer scrubbed.
+int FormatPlainCall(wchar_t* out, std::size_t capacity, const wchar_t* format, va_list args) {
+  if constexpr (!kTranslatesFaults) {
+    return -1;
+  } else {
+    if (format == nullptr) return -1;
+    SeTranslatorGuard translator;
+    va_list plainArgs;
+    va_copy(plainArgs, args);
+    int formatted = -1;
+    try {
+      formatted = FormatPlainConversions(out, capacity, format, plainArgs);
+    } catch (const StructuredException&) {
+      ::SecureZeroMemory(out, capacity * sizeof(wchar_t));
+    }
+    va_end(plainArgs);
+    return formatted;
+  }
+}
+
 // The gate has passed.
 void LogWide(RunningTest runningTest, int level, DWORD eventId, const wchar_t* format, va_list args) {
-  if (!CheckLogArguments(level, format, args, eventId, nullptr, true)) return;
-  DebugLogger& logger = ProcessDebugLogger();
-  if (runningTest == RunningTest::Required && !logger.IsRunning()) return;
   wchar_t* const message = t_message;
-  va_list plainArgs;
-  va_copy(plainArgs, args);
-  int formatted = FormatPlainConversions(message, kMessageChars, format, plainArgs);
-  va_end(plainArgs);
-  if (formatted < 0) {
-    // The count leaves the last character free: the formatter writes no terminator when
-    // the output fills the count, and the one stored below bounds the text.
-    formatted = ::_vsnwprintf(message, kMessageChars - 1, format, args);
-    message[kMessageChars - 1] = L'\0';
-  }
-  // A message ends at its first zero, as a copy of the text would.
-  const std::size_t length = std::wcslen(message);
-  const bool fitted = formatted >= 0 && static_cast<std::size_t>(formatted) < kMessageChars;
+  int formatted = FormatPlainCall(message, kMessageChars, format, args);
+  const bool formattedByHand = formatted >= 0;
+  if (!formattedByHand && !CheckLogArguments(level, format, args, eventId, nullptr, true)) return;
   // Scrubbed on every way out, an exception from the intake included.
   struct Scrub {
     wchar_t* text;
     std::size_t chars;
     ~Scrub() { ::SecureZeroMemory(text, chars * sizeof(wchar_t)); }
-  } scrub{message, fitted ? static_cast<std::size_t>(formatted) + 1 : kMessageChars};
+  } scrub{message, formattedByHand ? static_cast<std::size_t>(formatted) + 1 : 0};
+  DebugLogger& logger = ProcessDebugLogger();
+  if (runningTest == RunningTest::Required && !logger.IsRunning()) return;
+  if (!formattedByHand) {
+    // The count leaves the last character free: the formatter writes no terminator when
+    // the output fills the count, and the one stored below bounds the text.
+    formatted = ::_vsnwprintf(message, kMessageChars - 1, format, args);
+    message[kMessageChars - 1] = L'\0';
+    const bool fitted = formatted >= 0 && static_cast<std::size_t>(formatted) < kMessageChars;
+    scrub.chars = fitted ? static_cast<std::size_t>(formatted) + 1 : kMessageChars;
+  }
+  // A message ends at its first zero, as a copy of the text would (a text formatted by
+  // hand holds none).
+  const std::size_t length = formattedByHand ? static_cast<std::size_t>(formatted) : std::wcslen(message);
   logger.AddRecord(level, eventId, 0, message, length, nullptr);
 }
 
