@@ -101,7 +101,11 @@ void PrintProfile(long long n) {
   const wchar_t* const format = BENCH_MESSAGE_WIDE;
   std::printf("profile -- the caller, per call\n");
   Time("gate (a disabled call, whole)", n, [&](long long i) { LogMessage(kLogDebug, format, static_cast<int>(i), 0); });
-  Time("argument check", n, [&](long long i) { Keep(Check(format, static_cast<int>(i), 0)); });
+  Time("argument check (formats past plain %d/%s)", n,
+       [&](long long i) { Keep(Check(format, static_cast<int>(i), 0)); });
+  // The logger does not run here, so the call ends right after these two.
+  Time("check + format in one pass (plain %d/%s)", n,
+       [&](long long i) { LogMessage(kLogInformation, format, static_cast<int>(i), 0); });
   Time("format: _vsnwprintf (formats past plain %d/%s)", n,
        [&](long long i) { Keep(FormatInto(buffer, format, static_cast<int>(i), 0)); });
   Time("format, before: ZULString::Format (2 allocations)", n, [&](long long i) {
@@ -120,6 +124,12 @@ void PrintProfile(long long n) {
     ::GetSystemTimeAsFileTime(&time);
     Keep(time.dwLowDateTime);
   });
+  Time("  QueryPerformanceCounter", n, [&](long long) {
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    Keep(counter.QuadPart);
+  });
+  Time("  GetTickCount", n, [&](long long) { Keep(::GetTickCount()); });
   Time("  FileTimeToSystemTime", n, [&](long long i) {
     FILETIME time{static_cast<DWORD>(i * 10000), 30000000};
     SYSTEMTIME fields;

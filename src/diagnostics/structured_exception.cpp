@@ -37,7 +37,8 @@ namespace {
 
 constexpr DWORD kThreadBlockSlots = sizeof(TEB::TlsSlots) / sizeof(TEB::TlsSlots[0]);
 constexpr std::uintptr_t kThreadBlockSlotsOffset = offsetof(TEB, TlsSlots);
-static_assert(kThreadBlockSlotsOffset == (sizeof(void*) == 8 ? 0x1480 : 0xE10), "the slots where the system keeps them");
+static_assert(kThreadBlockSlotsOffset == (sizeof(void*) == 8 ? 0x1480 : 0xE10),
+              "the slots where the system keeps them");
 
 // One of the first slots, read from the thread's block through its segment register as
 // NtCurrentTeb does (GCC 12 takes NtCurrentTeb's own read for an access out of bounds).
