@@ -70,7 +70,7 @@ struct GivenOption {
 
 enum class Takes { kNothing, kValue, kThreeValues };
 
-struct OptionSpec {
+struct OptionDefinition {
   const wchar_t* name;       // the long name, without its dashes
   wchar_t shortName;         // 0 for none
   Takes takes;
@@ -92,7 +92,7 @@ bool SetText(const GivenOption& given, std::wstring* field, const wchar_t* missi
   return false;
 }
 
-const OptionSpec kOptions[] = {
+const OptionDefinition kOptions[] = {
     {L"input", L'f', Takes::kValue, L"FILE", L"log each line of FILE as one record (\"-\": standard input)",
      [](const GivenOption& g) { return SetText(g, &g.options->inputFile, L"a file name"); }},
     {L"stdin", 0, Takes::kNothing, nullptr,
@@ -208,16 +208,16 @@ const OptionSpec kOptions[] = {
      [](const GivenOption& g) { return Set(&g.options->version, true); }},
 };
 
-const OptionSpec* FindLong(const std::wstring& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const OptionDefinition* FindLong(const std::wstring& name) {
+  for (const OptionDefinition& option : kOptions) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(wchar_t name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.shortName != 0 && spec.shortName == name) return &spec;
+const OptionDefinition* FindShort(wchar_t name) {
+  for (const OptionDefinition& option : kOptions) {
+    if (option.shortName != 0 && option.shortName == name) return &option;
   }
   return nullptr;
 }
@@ -244,50 +244,50 @@ bool ParseLoggerOptions(const std::vector<std::wstring>& arguments, LoggerOption
 
     // The options this argument holds: one long one, or a cluster of short ones of which
     // only the last may take a value (the rest of the argument, or the next one).
-    std::vector<std::pair<const OptionSpec*, GivenOption>> found;
+    std::vector<std::pair<const OptionDefinition*, GivenOption>> found;
     if (argument[1] == L'-') {
       const std::size_t equals = argument.find(L'=');
       const std::wstring name = argument.substr(0, equals);
-      const OptionSpec* spec = FindLong(name.substr(2));
-      if (spec == nullptr) {
+      const OptionDefinition* option = FindLong(name.substr(2));
+      if (option == nullptr) {
         *error = L"unknown option " + name;
         return false;
       }
       GivenOption given{name, {}, options, error};
       if (equals != std::wstring::npos) {
-        if (spec->takes == Takes::kNothing) {
+        if (option->takes == Takes::kNothing) {
           *error = name + L" takes no value";
           return false;
         }
         given.values.push_back(argument.substr(equals + 1));
       }
-      found.emplace_back(spec, std::move(given));
+      found.emplace_back(option, std::move(given));
     } else {
       for (std::size_t at = 1; at < argument.size(); ++at) {
-        const OptionSpec* spec = FindShort(argument[at]);
-        if (spec == nullptr) {
+        const OptionDefinition* option = FindShort(argument[at]);
+        if (option == nullptr) {
           *error = L"unknown option -" + std::wstring(1, argument[at]);
           return false;
         }
         GivenOption given{L"-" + std::wstring(1, argument[at]), {}, options, error};
-        const bool takesValue = spec->takes != Takes::kNothing;
+        const bool takesValue = option->takes != Takes::kNothing;
         if (takesValue && at + 1 < argument.size()) given.values.push_back(argument.substr(at + 1));
-        found.emplace_back(spec, std::move(given));
+        found.emplace_back(option, std::move(given));
         if (takesValue) break;
       }
     }
 
-    for (auto& [spec, given] : found) {
-      const std::size_t wanted = spec->takes == Takes::kNothing ? 0 : (spec->takes == Takes::kValue ? 1 : 3);
+    for (auto& [option, given] : found) {
+      const std::size_t wanted = option->takes == Takes::kNothing ? 0 : (option->takes == Takes::kValue ? 1 : 3);
       while (given.values.size() < wanted) {
         if (i + 1 >= arguments.size()) {
           *error = given.name +
-                   (wanted == 1 ? L" needs a value" : L" needs three values: " + std::wstring(spec->valueName));
+                   (wanted == 1 ? L" needs a value" : L" needs three values: " + std::wstring(option->valueName));
           return false;
         }
         given.values.push_back(arguments[++i]);
       }
-      if (!spec->apply(given)) return false;
+      if (!option->apply(given)) return false;
       // What follows --help or --version is not looked at, as in other GNU tools.
       if (options->help || options->version) return true;
     }
@@ -303,18 +303,18 @@ std::wstring LoggerUsage() {
       L"Logs each message as one record through the Varrowmere debug logger; with no\n"
       L"message, no -f and no --count, logs each line of standard input.\n"
       L"\n";
-  for (const OptionSpec& spec : kOptions) {
+  for (const OptionDefinition& option : kOptions) {
     std::wstring line = L"  ";
-    line += spec.shortName != 0 ? std::wstring{L'-', spec.shortName, L',', L' '} : std::wstring(4, L' ');
+    line += option.shortName != 0 ? std::wstring{L'-', option.shortName, L',', L' '} : std::wstring(4, L' ');
     line += L"--";
-    line += spec.name;
-    if (spec.valueName != nullptr) line += std::wstring(L" ") + spec.valueName;
+    line += option.name;
+    if (option.valueName != nullptr) line += std::wstring(L" ") + option.valueName;
     if (line.size() + 1 >= kHelpColumn) {
       text += line + L"\n";
       line.clear();
     }
     // The help in words, each line filled up to the width.
-    const std::wstring help = spec.help;
+    const std::wstring help = option.help;
     for (std::size_t at = 0; at < help.size();) {
       std::size_t end = help.find(L' ', at);
       if (end == std::wstring::npos) end = help.size();
