@@ -20,6 +20,7 @@
 #include "logging/logging_calls.h"
 #include "logging/thread_names.h"
 #include "text/code_page.h"
+#include "text/decimal_text.h"
 #include "text/stream_codecvt.h"
 
 namespace {
@@ -56,19 +57,6 @@ bool IsPlainAscii(const wchar_t* text, std::size_t length) {
     zero |= text[i] == L'\0';
   }
   return seen < 0x80 && !zero;
-}
-
-// Appends value in decimal, zero-padded to at least width digits.
-wchar_t* AppendDecimal(wchar_t* at, unsigned long value, int width) {
-  wchar_t digits[10];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (; width > count; --width) *at++ = L'0';
-  while (count > 0) *at++ = digits[--count];
-  return at;
 }
 
 wchar_t* AppendText(wchar_t* at, const wchar_t* text, std::size_t length) {
@@ -606,14 +594,12 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
   if (message == nullptr) message = L"";
   const bool withUser = userText != nullptr && userText[0] != L'\0';
   wchar_t escapedUser[kLineFormatChars + 1];
-  if (withUser) {
-    const std::size_t userLength = std::wcslen(userText);
-    if (HasLineBreak(userText, userLength)) {
-      escapedUser[CopyEscapingLineBreaks(userText, userLength, escapedUser, kLineFormatChars)] = L'\0';
-      userText = escapedUser;
-    }
+  std::size_t userTextLength = withUser ? std::wcslen(userText) : 0;
+  if (withUser && HasLineBreak(userText, userTextLength)) {
+    userTextLength = CopyEscapingLineBreaks(userText, userTextLength, escapedUser, kLineFormatChars);
+    escapedUser[userTextLength] = L'\0';
+    userText = escapedUser;
   }
-  const std::size_t userTextLength = withUser ? std::wcslen(userText) : 0;
   const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
   const unsigned long code = ShortEventCode(eventId, level);
   std::int64_t result = kNoPosition;

@@ -5,6 +5,7 @@
 
 #include "diagnostics/structured_exception.h"
 #include "logging/argument_check.h"
+#include "text/decimal_text.h"
 #include "text/zul_string.h"
 
 namespace {
@@ -51,17 +52,13 @@ int FormatPlainConversions(wchar_t* out, std::size_t capacity, const wchar_t* fo
       // The magnitude as unsigned: the most negative int has none as an int.
       unsigned magnitude = static_cast<unsigned>(value);
       if (negative) magnitude = 0u - magnitude;
-      wchar_t digits[12];
-      wchar_t* const digitsEnd = digits + 12;
-      wchar_t* first = digitsEnd;
-      do {
-        *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
-        magnitude /= 10;
-      } while (magnitude != 0);
-      if (negative) *--first = L'-';
-      const auto count = static_cast<std::size_t>(digitsEnd - first);
+      wchar_t digits[11];
+      wchar_t* end = digits;
+      if (negative) *end++ = L'-';
+      end = AppendDecimal(end, magnitude);
+      const auto count = static_cast<std::size_t>(end - digits);
       if (!fits(count)) return fail();
-      std::wmemcpy(out + length, first, count);
+      std::wmemcpy(out + length, digits, count);
       length += count;
     } else if (conversion == L's') {
       const wchar_t* const text = va_arg(args, const wchar_t*);
