@@ -1,21 +1,20 @@
-// The debug log file output: naming, opening and continuing the file, encodings and
-// their headers, lines, the size limit and the end-of-log marker.
+// The debug log file output: opening and continuing the file and writing its head,
+// encodings and their headers, lines, the size limit and the end-of-log marker.
 
 #include "logging/debug_file_output.h"
-
-#include <io.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 
 #include "app/process_objects.h"
 #include "diagnostics/system_error_text.h"
 #include "logging/debug_logger.h"
 #include "logging/line_breaks.h"
-#include "logging/log_file_search.h"
+#include "logging/log_retention.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
 #include "logging/thread_names.h"
@@ -33,15 +32,25 @@ constexpr const wchar_t kMarkerText[] = L"====== END OF LOG ======";
 constexpr const wchar_t kWideEndOfLog[] = L"====== END OF LOG ======\r\n";
 constexpr const wchar_t kNonUnicodeLine[] =
     L"[DIAG] Error writing the debug trace line - non-UNICODE characters encountered\r\n";
+constexpr std::size_t kMarkerLineChars = std::size(kWideEndOfLog) - 1;
+// A file this output wrapped ends at most one line and a marker past its limit; one
+// larger than that was never wrapped by it, so it is not read through for a marker.
+constexpr std::int64_t kWrappedFileSlack = 4 * (kLineFormatChars + 2 + kMarkerLineChars);
 
-// A formatted name, or empty when it does not fit the name limit.
-template <typename... Args>
-std::wstring FormatName(const wchar_t* format, Args... args) {
-  wchar_t name[kMaxLogFileNameChars + 2];
-  const int length = ::_snwprintf(name, kMaxLogFileNameChars + 1, format, args...);
-  if (length < 0 || static_cast<std::size_t>(length) > kMaxLogFileNameChars) return {};
-  return std::wstring(name, static_cast<std::size_t>(length));
-}
+// The file whose head is being written on this thread: the environment report's lines
+// go into it while it opens.
+thread_local DebugFileOutput* t_fileBeingHeaded = nullptr;
+
+class HeadBeingWritten {
+ public:
+  explicit HeadBeingWritten(DebugFileOutput* file) noexcept : previous_(t_fileBeingHeaded) { t_fileBeingHeaded = file; }
+  ~HeadBeingWritten() { t_fileBeingHeaded = previous_; }
+  HeadBeingWritten(const HeadBeingWritten&) = delete;
+  HeadBeingWritten& operator=(const HeadBeingWritten&) = delete;
+
+ private:
+  DebugFileOutput* previous_;
+};
 
 bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
@@ -112,146 +121,7 @@ int FormatLineQuickly(wchar_t* line, unsigned long code, const SYSTEMTIME& time,
 
 }  // namespace
 
-// ---- Names ----
-
-bool BuildStructuredFileName(const StructuredNameParts& p, const LogFileDate& date, int sequence, wchar_t* output,
-                             std::size_t capacity) {
-  if (output == nullptr || capacity == 0) return false;
-  output[0] = L'\0';
-  std::wstring name;
-  const wchar_t* root = p.root.c_str();
-  const wchar_t* prefix = p.prefix.c_str();
-  const wchar_t* host = p.host.c_str();
-  const wchar_t* component = p.component.c_str();
-  if (!p.dailyFiles && !p.dateFolders) {
-    name = FormatName(L"%s\\%s%s_%s_%02d_%04d.txt", root, prefix, host, component, p.instance, sequence);
-  } else if (!p.dailyFiles) {
-    name = FormatName(L"%s\\%04d%02d%02d\\%s%s_%s_%02d_%04d.txt", root, date.year, date.month, date.day, prefix,
-                      host, component, p.instance, sequence);
-  } else if (!p.dateFolders) {
-    name = FormatName(L"%s\\%s%s_%s_%02d_%04d%02d%02d_%04d.txt", root, prefix, host, component, p.instance,
-                      date.year, date.month, date.day, sequence);
-  } else {
-    name = FormatName(L"%s\\%04d%02d%02d\\%s%s_%s_%02d_%04d%02d%02d_%04d.txt", root, date.year, date.month,
-                      date.day, prefix, host, component, p.instance, date.year, date.month, date.day, sequence);
-  }
-  if (name.empty() || name.size() >= capacity) return false;
-  std::wmemcpy(output, name.c_str(), name.size() + 1);
-  return true;
-}
-
-std::wstring StructuredSearchPattern(const StructuredNameParts& parts, const LogFileDate& date) {
-  StructuredNameParts any = parts;
-  any.prefix = L"*";
-  wchar_t name[kMaxLogFileNameChars + 1];
-  if (!BuildStructuredFileName(any, date, 0, name, std::size(name))) return {};
-  // The sequence number is the four characters before ".txt".
-  std::wstring pattern = name;
-  pattern.replace(pattern.size() - 8, 4, L"????");
-  return pattern;
-}
-
-int FindHighestSequenceNumber(const StructuredNameParts& parts, const LogFileDate& date) {
-  const std::wstring pattern = StructuredSearchPattern(parts, date);
-  int highest = 0;
-  if (pattern.empty()) return highest;
-  ForEachFileMatch(pattern, [&](const WIN32_FIND_DATAW& found) {
-    const std::size_t length = std::wcslen(found.cFileName);
-    if (length < 8) return;
-    int number = 0;
-    for (std::size_t i = length - 8; i < length - 4; ++i) {
-      if (found.cFileName[i] < L'0' || found.cFileName[i] > L'9') return;
-      number = number * 10 + (found.cFileName[i] - L'0');
-    }
-    highest = std::max(highest, number);
-  });
-  return highest;
-}
-
-std::wstring PlainFileName::Numbered(int number) const {
-  wchar_t suffix[16];
-  ::_snwprintf(suffix, 16, L"_%03d", number);
-  suffix[15] = L'\0';
-  return dated + suffix + extension;
-}
-
-PlainFileName BuildPlainFileName(const std::wstring& path, int instance, bool dailyFiles, const LogFileDate& date) {
-  const std::wstring used = path.substr(0, kMaxLogFileNameChars);
-  PlainFileName name;
-  // The extension is looked for in the file's own name: a "." in a folder name would
-  // otherwise put the suffixes into the folder, and the file somewhere else.
-  std::wstring::size_type dot = used.rfind(L'.');
-  if (dot != std::wstring::npos && dot < FileNameStart(used)) dot = std::wstring::npos;
-  name.stem = dot == std::wstring::npos ? used : used.substr(0, dot);
-  name.extension = dot == std::wstring::npos ? std::wstring() : used.substr(dot);
-  wchar_t part[32];
-  if (instance != 0) {
-    ::_snwprintf(part, 32, dailyFiles ? L"-%03d-" : L"-%03d", instance);
-    part[31] = L'\0';
-    name.stem += part;
-  }
-  name.dated = name.stem;
-  if (dailyFiles) {
-    ::_snwprintf(part, 32, L"%04d%02d%02d", date.year, date.month, date.day);
-    part[31] = L'\0';
-    name.dated += part;
-  }
-  return name;
-}
-
-int NextPlainFileNumber(const PlainFileName& name) {
-  int next = 0;
-  const std::wstring bareDated = name.dated.substr(FileNameStart(name.dated));
-  ForEachFileMatch(name.dated + L"_???" + name.extension, [&](const WIN32_FIND_DATAW& found) {
-    const wchar_t* digits = found.cFileName + bareDated.size() + 1;
-    wchar_t* end = nullptr;
-    const long number = std::wcstol(digits, &end, 10);
-    if (end != digits && number >= 0 && number + 1 > next) next = static_cast<int>(number + 1);
-  });
-  return next;
-}
-
-int EnsureFilePath(const std::wstring& fullPath) {
-  const std::wstring path = fullPath.substr(0, kMaxLogFileNameChars);
-  errno = 0;
-  std::wstring::size_type from = 0;
-  if (path.compare(0, 2, L"\\\\") == 0) {
-    // The server and the share cannot be created: folders start after the share.
-    const std::wstring::size_type serverEnd = path.find(L'\\', 2);
-    if (serverEnd == std::wstring::npos) {
-      errno = EINVAL;
-      return -1;
-    }
-    from = path.find(L'\\', serverEnd + 1);
-    if (from == std::wstring::npos) from = path.size();
-  }
-  for (std::wstring::size_type separator = path.find(L'\\', from == 0 ? 0 : from + 1);
-       separator != std::wstring::npos; separator = path.find(L'\\', separator + 1)) {
-    if (separator == 0 || path[separator - 1] == L':') continue;  // the root of a drive
-    const std::wstring folder = path.substr(0, separator);
-    if (::_waccess(folder.c_str(), 0) == 0) continue;
-    if (::_wmkdir(folder.c_str()) != 0 && errno != EEXIST) return -1;
-  }
-  // Opening for appending creates a missing file and refuses a read-only one or a name
-  // whose folder is a file, before the logger opens it for good.
-  UniqueCrtFile probe(::_wfopen(path.c_str(), L"a+"));
-  if (!probe) return -1;
-  errno = 0;
-  return 0;
-}
-
-std::wstring LogHostName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH * 4 + 1] = {};
-  DWORD length = static_cast<DWORD>(std::size(name));
-  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
-  std::wstring host(name, std::min<std::size_t>(length, 32));
-  for (wchar_t& c : host) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
-  return host;
-}
-
-// ---- The output ----
+// ---- Opening ----
 
 DebugFileOutput::DebugFileOutput(DebugLogger& owner)
     : owner_(owner),
@@ -292,6 +162,11 @@ std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
     }
     return name;
   }
+  // A path too long for a name is refused whole: cut, it would name another file.
+  if (owner_.DebugFilePath().size() > kMaxLogFileNameChars) {
+    errno = ENAMETOOLONG;
+    return {};
+  }
   const PlainFileName plain =
       BuildPlainFileName(owner_.DebugFilePath(), layout.instanceNumber, layout.dailyFiles, fileDate_);
   if (deleteOld) DeleteOldPlainFiles(plain.stem, plain.extension, fileDate_, owner_.DebugLogMaxDailyFileAge());
@@ -327,21 +202,21 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   const std::wstring name = ChooseFileName(startNewFile || owner_.GetDebugFileLayout().newFileWhenFull);
   if (name.empty() || EnsureFilePath(name) != 0) {
     failed_ = true;
-    owner_.LogErrno(L"[DIAG] Could not create debug trace file %s",
-                    name.empty() ? owner_.DebugFilePath().c_str() : name.c_str());
+    lastProblem_ = owner_.LogErrno(L"[DIAG] Could not create debug trace file %s",
+                                   name.empty() ? owner_.DebugFilePath().c_str() : name.c_str())
+                       .substr(std::size(L"[DIAG] ") - 1);
     return false;
   }
 
-  file_.reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // One writer per file: this output keeps its own write position, which a second writer
+  // would write over. Readers may share it.
+  file_.reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
     const DWORD error = ::GetLastError();
     failed_ = true;
-    if (error != lastOpenError_) {
-      lastOpenError_ = error;
-      LogMessageWithId(kLogError, kEventIdError, L"[DIAG] Debug trace file %s was not open : %s", name.c_str(),
-                       Win32CallError(L"CreateFileW", error).c_str());
-    }
+    ReportProblem(L"Debug trace file " + name + L" was not open : " + Win32CallError(L"CreateFileW", error), error,
+                  &lastOpenError_);
     return false;
   }
   fileName_ = name;
@@ -364,22 +239,49 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file_.get(), &size) || !SeekTo(size.QuadPart)) return false;
   end_ = size.QuadPart;
-  if (owner_.MaxFileSize() > 0 && found != -1) {
+  const int limit = owner_.MaxFileSize();
+  if (limit > 0 && found != -1 && size.QuadPart <= limit + kWrappedFileSlack) {
     const std::int64_t marker = FindEndOfLogMarker();
     if (marker != kNoPosition && !SeekTo(marker)) return false;
   }
+  const std::int64_t headStart = found == -1 ? 0 : position_;
+  const bool written = WriteHead();
+  headBytes_ = position_ - headStart;
+  return written;
+}
 
-  if (owner_.DebugLogLevel() >= kLogInformation) {
-    SYSTEMTIME now{};
-    owner_.LocalTime(&now);
-    wchar_t dateLine[64];
-    ::_snwprintf(dateLine, 64, L"Current Date: %04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
-    dateLine[63] = L'\0';
-    if (WriteLine(now, ::GetCurrentThreadId(), kLogInformation, dateLine, 0, nullptr) == kNoPosition) return false;
-    if (!WriteThreadReport()) return false;
-    if (owner_.ReportOnOpen()) owner_.Report().ReportEnvironmentVersions();
+bool DebugFileOutput::WriteHead() {
+  if (owner_.DebugLogLevel() < kLogInformation) return true;
+  SYSTEMTIME now{};
+  owner_.LocalTime(&now);
+  wchar_t dateLine[64];
+  ::_snwprintf(dateLine, 64, L"Current Date: %04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
+  dateLine[63] = L'\0';
+  if (!WriteHeadLine(kLogInformation, dateLine)) return false;
+  if (!WriteThreadReport()) return false;
+  if (owner_.ReportOnOpen()) {
+    // Each line of the report lands here through HeadReportSink, before any queued record.
+    HeadBeingWritten head(this);
+    owner_.Report().ReportEnvironmentVersions();
   }
   return true;
+}
+
+bool DebugFileOutput::WriteHeadLine(int level, const wchar_t* text) {
+  if (!LevelPasses(level, owner_.DebugLogLevel())) return true;
+  SYSTEMTIME now{};
+  owner_.LocalTime(&now);
+  return WriteLine(now, ::GetCurrentThreadId(), level, text, 0, nullptr, LineKind::kHead) != kNoPosition;
+}
+
+int DebugFileOutput::HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function,
+                                    int line, void* captureBlock) {
+  DebugFileOutput* const head = t_fileBeingHeaded;
+  if (head == nullptr) return LogReportLine(level, a, b, c, text, function, line, captureBlock);
+  if (text == nullptr) return 0;
+  head->WriteHeadLine(level, text);
+  head->owner_.AddReportLine(level, text);
+  return 1;
 }
 
 bool DebugFileOutput::WriteThreadReport() {
@@ -388,8 +290,6 @@ bool DebugFileOutput::WriteThreadReport() {
   DWORD threadId = 0;
   std::string name;
   bool written = true;
-  SYSTEMTIME now{};
-  owner_.LocalTime(&now);
   // The walk holds the registry's lock until its last step, so it always runs to the end.
   for (bool more = names.First(&at, &threadId, &name); more; more = names.Next(&at, &threadId, &name)) {
     if (!written) continue;
@@ -398,7 +298,7 @@ bool DebugFileOutput::WriteThreadReport() {
     ::_snwprintf(line, std::size(line) - 1, L"[DIAG] EVENT=Thread_report, THREADID=0x%X, THREADNAME=\"%.255s\"",
                  static_cast<unsigned>(threadId), wideName.get() != nullptr ? wideName.get() : L"");
     line[std::size(line) - 1] = L'\0';
-    written = Write(now, ::GetCurrentThreadId(), kLogInformation, line, 0, L"");
+    written = WriteHeadLine(kLogInformation, line);
   }
   return written;
 }
@@ -407,7 +307,7 @@ void DebugFileOutput::CloseWithoutMarker() { file_.reset(); }
 
 bool DebugFileOutput::Close() {
   if (!file_) return true;
-  if (owner_.MaxFileSize() > 0) WriteEncoded(kWideEndOfLog, std::size(kWideEndOfLog) - 1);
+  if (owner_.MaxFileSize() > 0) WriteEncoded(kWideEndOfLog, kMarkerLineChars);
   if (!::CloseHandle(file_.release())) failed_ = true;
   return true;
 }
@@ -423,15 +323,18 @@ bool DebugFileOutput::Reopen() {
 void DebugFileOutput::StartRetryClock() { lastCheck_ = owner_.Ticks(); }
 
 void DebugFileOutput::CheckBeforeRecord() {
-  const bool dateChanged =
-      owner_.GetDebugFileLayout().dailyFiles && !owner_.DebugFilePath().empty() && Today() != fileDate_;
+  const bool haveName = !owner_.DebugFilePath().empty();
+  const bool dateChanged = owner_.GetDebugFileLayout().dailyFiles && haveName && Today() != fileDate_;
   const DWORD now = owner_.Ticks();
   // The two counts' difference as a signed 32-bit number: a wrapped tick count still
   // gives the time that passed.
   const bool retryDue = (!file_ || failed_) &&
                         static_cast<std::int32_t>(now - lastCheck_) > DebugLogger::kDebugFileRetryMs;
-  if (!retryDue && !dateChanged) return;
-  lastCheck_ = now;
+  // A file that is closed without having failed (the output was switched on after the
+  // start) opens for the next line at once.
+  const bool openNow = !file_ && !failed_ && haveName;
+  if (!retryDue && !dateChanged && !openNow) return;
+  if (retryDue || dateChanged) lastCheck_ = now;
   Reopen();
 }
 
@@ -448,37 +351,44 @@ bool DebugFileOutput::SeekTo(std::int64_t position) {
   return true;
 }
 
+bool DebugFileOutput::PastLimit(std::int64_t position) const {
+  const std::int64_t limit = owner_.MaxFileSize();
+  return limit > 0 && position > std::max(limit, headBytes_ + limit / 2);
+}
+
+bool DebugFileOutput::Wrap() {
+  if (!SeekTo(0) || !WriteHeader()) return false;
+  headBytes_ = position_;
+  // The line that passed the limit carried no marker; the newest writing is now here.
+  return WriteEncoded(L"", 0, EndMark::kWhereOlderLinesFollow);
+}
+
 bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark) {
   if (!file_) return false;
-  const std::size_t most = length * 4;
+  const std::size_t most = (length + kMarkerLineChars) * 4;
   if (buffer_.size() < most) buffer_.resize(most);
   char* bytes = buffer_.data();
-  const std::size_t count = Encode(text, length, bytes, most);
+  const std::size_t count = Encode(text, length, bytes, length * 4);
+  const std::int64_t lineEnd = position_ + static_cast<std::int64_t>(count);
+  const bool marked = mark != EndMark::kNone && owner_.MaxFileSize() > 0 && lineEnd < end_ &&
+                      (mark == EndMark::kWhereOlderLinesFollow || !PastLimit(lineEnd));
   std::size_t total = count;
-  if (mark == EndMark::kWhereOlderLinesFollow && owner_.MaxFileSize() > 0 &&
-      position_ + static_cast<std::int64_t>(count) < end_) {
-    const std::size_t markerLength = std::size(kWideEndOfLog) - 1;
-    if (buffer_.size() < most + markerLength * 4) {
-      buffer_.resize(most + markerLength * 4);
-      bytes = buffer_.data();
-    }
-    total += Encode(kWideEndOfLog, markerLength, bytes + count, markerLength * 4);
-  }
+  if (marked) total += Encode(kWideEndOfLog, kMarkerLineChars, bytes + count, kMarkerLineChars * 4);
   DWORD written = 0;
   if (!::WriteFile(file_.get(), bytes, static_cast<DWORD>(total), &written, nullptr) || written != total) {
     const DWORD error = written != total && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
     // What part of the line reached the file is overwritten by the next one.
     SeekTo(position_);
     failed_ = true;
-    ReportWriteError(error);
+    ReportProblem(L"Could not write debug trace file " + fileName_ + L" : " + Win32CallError(L"WriteFile", error),
+                  error, &lastWriteError_);
     return false;
   }
   end_ = std::max(end_, position_ + static_cast<std::int64_t>(total));
   lastWriteError_ = 0;
+  position_ = lineEnd;
   // The next line goes over the marker.
-  if (total != count) return SeekTo(position_ + static_cast<std::int64_t>(count));
-  position_ += static_cast<std::int64_t>(count);
-  return true;
+  return !marked || SeekTo(position_);
 }
 
 std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const {
@@ -501,11 +411,11 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
   return static_cast<std::size_t>(end - bytes);
 }
 
-void DebugFileOutput::ReportWriteError(DWORD error) {
-  if (error == lastWriteError_) return;
-  lastWriteError_ = error;
-  LogMessageWithId(kLogError, kEventIdError, L"[DIAG] Could not write debug trace file %s : %s", fileName_.c_str(),
-                   Win32CallError(L"WriteFile", error).c_str());
+void DebugFileOutput::ReportProblem(const std::wstring& text, DWORD error, DWORD* lastError) {
+  lastProblem_ = text;
+  if (error == *lastError) return;
+  *lastError = error;
+  owner_.LogDebugFileProblem(L"[DIAG] " + text);
 }
 
 bool DebugFileOutput::WriteHeader() {
@@ -513,7 +423,8 @@ bool DebugFileOutput::WriteHeader() {
   if (!file_) return false;
   const wchar_t* header = encoding_ == kUtf8 ? L"\xFEFFUTF-8 encoded\r\n" : L"\xFEFFUTF-16LE encoded\r\n";
   if (!WriteEncoded(header, std::wcslen(header))) {
-    owner_.LogErrno(L"[DIAG] Error during writing the debug file header");
+    lastProblem_ =
+        owner_.LogErrno(L"[DIAG] Error during writing the debug file header").substr(std::size(L"[DIAG] ") - 1);
     return false;
   }
   return true;
@@ -549,20 +460,29 @@ int DebugFileOutput::DetectEncoding() {
 }
 
 std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
-  // The marker as it sits in the file, without its line break.
-  std::string marker;
-  for (const wchar_t* c = kMarkerText; *c != L'\0'; ++c) {
-    marker += static_cast<char>(*c);
-    if (encoding_ == kUtf16LE) marker += '\0';
-  }
+  // The marker counts only as a line of its own: at the start of the file or after a
+  // line feed, and ending in CR LF. A record's text that holds the marker follows the
+  // record's own head on its line, so it never passes for one.
+  const std::size_t unit = encoding_ == kUtf16LE ? 2 : 1;
+  const auto inFile = [&](const wchar_t* text) {
+    std::string bytes;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+      bytes += static_cast<char>(*c);
+      if (unit == 2) bytes += '\0';
+    }
+    return bytes;
+  };
+  const std::string marker = inFile(kMarkerText);
+  const std::string lineFeed = inFile(L"\n");
+  const std::string lineEnd = inFile(L"\r\n");
+  // Everything that decides one hit: the line feed before it, the marker, its CR LF.
+  // Consecutive chunks overlap by that much, so every hit is judged whole in one chunk.
+  const std::size_t window = lineFeed.size() + marker.size() + lineEnd.size();
   UniqueFileHandle reader(::CreateFileW(fileName_.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!reader) return kNoPosition;
   std::string chunk(kMarkerChunkBytes, '\0');
-  // Consecutive chunks overlap by the marker's whole length, so a marker that straddles
-  // a chunk boundary lies whole in the next chunk, in every encoding.
-  const std::int64_t overlap = static_cast<std::int64_t>(marker.size());
   std::int64_t offset = 0;
   for (;;) {
     LARGE_INTEGER at;
@@ -572,25 +492,29 @@ std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
         !::ReadFile(reader.get(), chunk.data(), kMarkerChunkBytes, &got, nullptr) || got == 0) {
       return kNoPosition;
     }
-    for (std::string::size_type hit = chunk.find(marker); hit != std::string::npos && hit + marker.size() <= got;
-         hit = chunk.find(marker, hit + 1)) {
+    const std::string_view bytes(chunk.data(), got);
+    for (std::size_t hit = bytes.find(marker); hit != std::string_view::npos; hit = bytes.find(marker, hit + 1)) {
+      const std::int64_t position = offset + static_cast<std::int64_t>(hit);
       // UTF-16 text starts at even offsets; a hit between two characters is no marker.
-      if (encoding_ != kUtf16LE || (offset + static_cast<std::int64_t>(hit)) % 2 == 0) {
-        return offset + static_cast<std::int64_t>(hit);
-      }
+      if (position % static_cast<std::int64_t>(unit) != 0) continue;
+      const bool atFileStart = position == 0;
+      // A hit whose line feed or line end lies outside this chunk is judged in the chunk
+      // before or after it.
+      if ((!atFileStart && hit < lineFeed.size()) || hit + marker.size() + lineEnd.size() > got) continue;
+      const bool ownLine = (atFileStart || bytes.compare(hit - lineFeed.size(), lineFeed.size(), lineFeed) == 0) &&
+                           bytes.compare(hit + marker.size(), lineEnd.size(), lineEnd) == 0;
+      if (ownLine) return position;
     }
     if (got < kMarkerChunkBytes) return kNoPosition;
-    const std::int64_t next = offset + got - overlap;
+    const std::int64_t next = offset + got - static_cast<std::int64_t>(window);
     if (next <= offset) return kNoPosition;
     offset = next;
   }
 }
 
 std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                                        DWORD eventId, const wchar_t* userText) {
-  if (!file_) {
-    if (failed_ || !Reopen() || !file_) return kNoPosition;
-  }
+                                        DWORD eventId, const wchar_t* userText, LineKind kind) {
+  if (!file_) return kNoPosition;
   if (message == nullptr) message = L"";
   const bool withUser = userText != nullptr && userText[0] != L'\0';
   wchar_t escapedUser[kLineFormatChars + 1];
@@ -602,6 +526,7 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
   }
   const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
   const unsigned long code = ShortEventCode(eventId, level);
+  const EndMark mark = kind == LineKind::kHead ? EndMark::kWhereOlderLinesFollow : EndMark::kUnlessPastLimit;
   std::int64_t result = kNoPosition;
   const wchar_t* piece = message;
   for (;;) {
@@ -639,6 +564,8 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
                              time.wMilliseconds, static_cast<unsigned>(threadId), precision, piece);
       lineLength = formatted < 0 ? kLineFormatChars : static_cast<std::size_t>(formatted);
       if (formatted < 0) {
+        // The cut can keep the CR of the line's own end: the line ends in one CR LF.
+        while (lineLength > 0 && IsLineBreak(line[lineLength - 1])) --lineLength;
         line[lineLength++] = L'\r';
         line[lineLength++] = L'\n';
       }
@@ -650,7 +577,7 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
       lineLength = std::size(kNonUnicodeLine) - 1;
     }
     failed_ = false;
-    if (!WriteEncoded(text, lineLength, EndMark::kWhereOlderLinesFollow)) return kNoPosition;
+    if (!WriteEncoded(text, lineLength, mark)) return kNoPosition;
     result = position_;
 
     if (!split) break;
@@ -665,16 +592,13 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
 bool DebugFileOutput::Write(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
                             DWORD eventId, const wchar_t* userText) {
   if (!owner_.DebugLogEnabled() || !LevelPasses(level, owner_.DebugLogLevel())) return true;
-  const std::int64_t position = WriteLine(time, threadId, level, message, eventId, userText);
+  const std::int64_t position = WriteLine(time, threadId, level, message, eventId, userText, LineKind::kRecord);
   if (position == kNoPosition) {
     ++lostLines_;
     return false;
   }
-  const int limit = owner_.MaxFileSize();
-  if (limit <= 0 || position <= limit) return true;
-  if (owner_.GetDebugFileLayout().newFileWhenFull) return Reopen();
-  // Wrap: the newest lines overwrite the oldest after a fresh header; the file keeps its
-  // length, so a reader finds the newest writing at the end-of-log marker.
-  if (!SeekTo(0)) return false;
-  return WriteHeader();
+  if (!PastLimit(position)) return true;
+  // The next numbered file, or the newest lines over the oldest after a fresh header: the
+  // file keeps its length, so a reader finds the newest writing at the end-of-log marker.
+  return owner_.GetDebugFileLayout().newFileWhenFull ? Reopen() : Wrap();
 }

@@ -7,96 +7,30 @@
 #include <string>
 #include <vector>
 
+#include "logging/log_file_names.h"
 #include "win32/unique_resource.h"
 
 class DebugLogger;
-
-// The date a debug log file was opened for: the day its daily name carries and the day
-// whose end makes the logger start the next file.
-struct LogFileDate {
-  int year = 0;   // e.g. 2024
-  int month = 0;  // 1-12
-  int day = 0;    // 1-31
-  bool operator==(const LogFileDate& other) const noexcept {
-    return year == other.year && month == other.month && day == other.day;
-  }
-  bool operator!=(const LogFileDate& other) const noexcept { return !(*this == other); }
-};
-
-// The parts of a structured file name: where the files live and whose they are.
-struct StructuredNameParts {
-  std::wstring root;
-  std::wstring prefix;  // "*" in search patterns
-  std::wstring host;
-  std::wstring component;
-  int instance = 0;
-  bool dailyFiles = false;
-  bool dateFolders = false;
-};
-
-// Names hold at most this many characters (a terminator not counted); longer names are
-// refused, never cut into another file's name.
-inline constexpr std::size_t kMaxLogFileNameChars = 256;
-
-// The structured name of one file: in the root or its date folder, with the date when
-// daily files are on, and the sequence number. False (output emptied) when the name does
-// not fit kMaxLogFileNameChars or `capacity` less its terminator.
-bool BuildStructuredFileName(const StructuredNameParts& parts, const LogFileDate& date, int sequence,
-                             wchar_t* output, std::size_t capacity);
-// The search pattern matching the structured files of every prefix for this host,
-// component, instance (and date), any sequence number; empty when too long.
-std::wstring StructuredSearchPattern(const StructuredNameParts& parts, const LogFileDate& date);
-// The highest sequence number among the files matching StructuredSearchPattern; 0 when
-// nothing matches.
-int FindHighestSequenceNumber(const StructuredNameParts& parts, const LogFileDate& date);
-
-// A plain name cut in two around where a daily date and a file number go: the path's
-// first 256 characters without their extension (from the last "."), with "-NNN" for a
-// non-zero instance and "-" after it when daily files are on, then the date when daily
-// files are on; the extension follows separately.
-struct PlainFileName {
-  std::wstring stem;       // everything before the date
-  std::wstring dated;      // the stem and the date (the stem alone without daily files)
-  std::wstring extension;  // from the last "." on, or empty
-  // The name as built, or with "_NNN" before the extension for a numbered file.
-  std::wstring Name() const { return dated + extension; }
-  std::wstring Numbered(int number) const;
-};
-PlainFileName BuildPlainFileName(const std::wstring& path, int instance, bool dailyFiles, const LogFileDate& date);
-// One past the highest file number of `name`'s numbered files in its folder; 0 when none.
-int NextPlainFileNumber(const PlainFileName& name);
-
-// Creates the missing folders of `path` (only "\" separates them; a network path's
-// server and share are not created) and the file itself when it does not exist, then
-// checks the file can be opened for appending. 0 on success; -1 with errno set on
-// failure (22, invalid argument, for a network path with no "\" after the server).
-int EnsureFilePath(const std::wstring& path);
-
-// The computer's DNS host name, at most 32 characters, a-z upper-cased; empty when it
-// cannot be read.
-std::wstring LogHostName();
-
-// Deletes the daily debug log files older than maxAgeDays whole days before the date of
-// the open file (local midnight). Nothing is deleted for an age of 0 or less; files that
-// cannot be listed or deleted are skipped without a report. `fileDate` is the date of the
-// file being opened.
-void DeleteOldPlainFiles(const std::wstring& stem, const std::wstring& extension, const LogFileDate& fileDate,
-                         int maxAgeDays);
-void DeleteOldStructuredFiles(const StructuredNameParts& parts, const LogFileDate& fileDate, int maxAgeDays);
-// The moment before which a file counts as old, in seconds since 1970: local midnight
-// of fileDate less maxAgeDays days, in 64 bits so that no age overflows into the future.
-std::int64_t RetentionCutOff(const LogFileDate& fileDate, int maxAgeDays);
-// Whether a found file is older than the cut-off: by its creation time inside date
-// folders (a file there is never rewritten under another date), else by its last write.
-bool IsOldLogFile(const WIN32_FIND_DATAW& found, bool byCreationTime, std::int64_t cutOff);
 
 // The debug log file output: the file, where the next line goes, the date and name of
 // the file, the encoding in use and the retry clock. Each line is encoded and written
 // with one WriteFile, so it reaches the system at once and needs no flush.
 //
+// A file opens in one place only (Open, from the logger's start, its record loop, a
+// switch, or the size limit's new file), and every file begins with its head: the date
+// line, the thread report and the environment report, written straight into it before
+// any queued record. Writing a line never opens a file, and the head's lines are never
+// held against the size limit, so no write can lead to another open.
+//
+// One writer per file: the write position is this output's own (a wrap moves it back to
+// the start, a reopen to the end-of-log marker), and a second writer's lines would tear
+// and overwrite this one's. So the file is held for writing by one output alone; another
+// opener, in this process or another, is refused with the system's reason and tries again
+// at the retry interval.
+//
 // Concurrency: everything here belongs to the logger thread while it runs, and to the
-// owner before Start and after Stop. The file is shared for reading and writing, so other
-// processes may read (or tail) it while it is written.
+// owner before Start and after Stop. Other processes may read (or tail) the file while
+// it is written.
 class DebugFileOutput {
  public:
   // Encodings of DebugLogEncoding; any other value writes as kSingleByte.
@@ -107,8 +41,9 @@ class DebugFileOutput {
   DebugFileOutput(const DebugFileOutput&) = delete;
   DebugFileOutput& operator=(const DebugFileOutput&) = delete;
 
-  // Opens (or keeps) the file the settings name. True also when the output is off or has
-  // no path; false when the file could not be created, opened or started.
+  // Opens (or keeps) the file the settings name and writes its head. True also when the
+  // output is off or has no path; false when the file could not be created, opened or
+  // started.
   bool Open();
   // Writes the end-of-log marker when a size limit is set, then closes. Always true.
   bool Close();
@@ -116,23 +51,26 @@ class DebugFileOutput {
   bool Reopen();
   // One record: applies the output's switch and threshold (a record they hold back
   // counts as written), writes it and then wraps or starts a new file at the size limit.
+  // False when its line could not be written; no file is opened for it.
   bool Write(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
              const wchar_t* userText);
-  // Writes the record's line (its lines with split multi-line messages on) and answers
-  // the file position after it, or -1 when it could not be written.
-  std::int64_t WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                         DWORD eventId, const wchar_t* userText);
   bool WriteHeader();
   // -1 empty file, 0 no header, 1 UTF-8 header, 2 UTF-16LE header, -2 unreadable or a
   // header of another kind.
   int DetectEncoding();
 
-  // The record loop's check before each record: retries a file that is not open (or has
-  // failed) once more than the retry interval has passed, and starts the next file when
-  // the date changes with daily files on.
+  // The record loop's check before each record: opens the file when a line could come
+  // and none is open, retries a file that failed once more than the retry interval has
+  // passed, and starts the next file when the date changes with daily files on.
   void CheckBeforeRecord();
   // Starts the retry interval at the logger thread's start.
   void StartRetryClock();
+
+  // The report sink of the owner's environment report: while a file's head is being
+  // written on this thread, each line goes into that file (if its level passes) and to
+  // the owner's other outputs; otherwise the line is logged as any report line is.
+  static int HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
+                            void* captureBlock);
 
   bool IsOpen() const noexcept { return static_cast<bool>(file_); }
   bool Failed() const noexcept { return failed_; }
@@ -141,42 +79,67 @@ class DebugFileOutput {
   std::int64_t Position() const noexcept { return position_; }
   // Records whose line could not be written (no file, or the system refused the write).
   std::uint64_t LostLines() const noexcept { return lostLines_; }
+  // What last kept the file from being created, opened or written, as it was reported
+  // (without its "[DIAG] " mark); empty when nothing has failed yet.
+  const std::wstring& LastProblem() const noexcept { return lastProblem_; }
 
  private:
+  // A line of the file: the record's line, or a line of the head.
+  enum class LineKind { kRecord, kHead };
   bool OpenFile(bool startNewFile, int depth);
   // The name of the file to open, or empty (with errno set) when no name fits.
   std::wstring ChooseFileName(bool startNewFile);
   StructuredNameParts StructuredParts() const;
   void CloseWithoutMarker();
-  // Whether a line also carries the end-of-log marker after it (see WriteEncoded).
-  enum class EndMark { kNone, kWhereOlderLinesFollow };
+  // Writes the head of the file just opened at the write position.
+  bool WriteHead();
+  // One line of the head, at the logger thread's time: never held against the limit.
+  bool WriteHeadLine(int level, const wchar_t* text);
+  // False when a line could not be written; the walk still runs to its end.
+  bool WriteThreadReport();
+  // Writes the record's line (its lines with split multi-line messages on) and answers
+  // the file position after it, or -1 when it could not be written or no file is open.
+  std::int64_t WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
+                         const wchar_t* userText, LineKind kind);
+  // Whether a record line ending at `position` has passed the size limit. The head does
+  // not count against the records' room: where a head takes more than half the limit, the
+  // file is full at its head plus half the limit, so every file takes records.
+  bool PastLimit(std::int64_t position) const;
+  // At the size limit: the next numbered file, or back to the start of this one.
+  bool StartNextFile();
+  bool Wrap();
   // Encodes and writes text at the write position in one call; false when the system
   // took less than all of it, with the position left where it was. With a size limit, a
-  // line written where older lines follow it (after a wrap, or when continuing at the
-  // marker) carries the marker right behind it in the same call, and the position moves
-  // past the line only: the next line overwrites that marker. So the newest writing is
-  // marked even when the process is killed before it closes the file.
+  // record line written where older lines follow it (after a wrap, or when continuing at
+  // the marker) carries the marker right behind it in the same call, and the position
+  // moves past the line only: the next line overwrites that marker. So the newest writing
+  // is marked even when the process is killed before it closes the file. Empty text with
+  // a mark writes the marker alone.
+  // Record lines use kUnlessPastLimit: a line that passes the limit is marked by the wrap
+  // that follows it at once; marked itself, its marker would stay behind at the old end.
+  enum class EndMark { kNone, kWhereOlderLinesFollow, kUnlessPastLimit };
   bool WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark = EndMark::kNone);
   // The text's bytes in the open file's encoding; `capacity` holds four per character.
   std::size_t Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const;
-  // Tells a failed write once per run of the same Win32 error.
-  void ReportWriteError(DWORD error);
+  // Tells a failure of the file to the owner's other outputs, once per run of the same
+  // error, and keeps its text for LastProblem.
+  void ReportProblem(const std::wstring& text, DWORD error, DWORD* lastError);
   std::int64_t FindEndOfLogMarker() const;
   bool SeekTo(std::int64_t position);
-  // False when a line could not be written; the walk still runs to its end.
-  bool WriteThreadReport();
   LogFileDate Today() const;
 
   DebugLogger& owner_;
   UniqueFileHandle file_;
   std::wstring fileName_;
-  // Where the next line goes. The logger thread is the only writer, so it is tracked
-  // here rather than asked of the system for every line.
+  // Where the next line goes. This output is the file's only writer, so the position is
+  // tracked here rather than asked of the system for every line.
   std::int64_t position_ = 0;
   // The file's size as far as this output has made it: the end of the older lines that
   // follow the write position after a wrap.
   std::int64_t end_ = 0;
-  // A write or open failed; a line that finds no open file then waits for the retry.
+  // The bytes of the current file's head (the encoding header after a wrap).
+  std::int64_t headBytes_ = 0;
+  // A write or open failed; the record loop then opens again only at the retry.
   bool failed_ = false;
   Encoding encoding_ = kSingleByte;  // of the open file
   LogFileDate fileDate_;
@@ -184,6 +147,7 @@ class DebugFileOutput {
   DWORD lastOpenError_ = 0;  // reported once per run of the same Win32 error
   std::uint64_t lostLines_ = 0;
   DWORD lastWriteError_ = 0;  // the same for writes
+  std::wstring lastProblem_;
   // The conversions of the multi-byte encodings, kept for the life of the output.
   std::locale utf8_;
   std::locale utf16_;

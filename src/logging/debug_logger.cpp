@@ -33,7 +33,12 @@ void DebugLogger::SetSysLogLevel(int level) { SetThreshold(&sysLogLevel_, level)
 void DebugLogger::SetConsoleLogLevel(int level) { SetThreshold(&consoleLogLevel_, level); }
 
 bool DebugLogger::WaitForRunning(DWORD timeoutMs, bool running) const {
-  for (DWORD waited = 0; waited < timeoutMs && IsRunning() != running; ++waited) ::Sleep(1);
+  for (DWORD waited = 0; IsRunning() != running; ++waited) {
+    if (timeoutMs != kInfinite && waited >= timeoutMs) return false;
+    // A thread that has ended, or never began, changes the flag no more.
+    const HANDLE thread = threadHandle();
+    if (thread == nullptr || ::WaitForSingleObject(thread, 1) == WAIT_OBJECT_0) break;
+  }
   return IsRunning() == running;
 }
 
@@ -57,6 +62,19 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
 
 void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,
                             std::size_t messageLength, const wchar_t* userText) {
+  Intake(level, eventId, threadId, message, messageLength, userText, false);
+}
+
+void DebugLogger::AddReportLine(int level, const wchar_t* text) {
+  Intake(level, 0, 0, text, text == nullptr ? 0 : std::wcslen(text), nullptr, true);
+}
+
+void DebugLogger::LogDebugFileProblem(const std::wstring& text) {
+  Intake(kLogError, kEventIdError, 0, text.c_str(), text.size(), nullptr, true);
+}
+
+void DebugLogger::Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
+                         const wchar_t* userText, bool skipsDebugFile) {
   if (LogRedirectSink* sink = redirectSink_) {
     zul::ZULString text(message);
     text.StripWhitespace(zul::ZULString::STRIP_TRAILING);
@@ -75,24 +93,26 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   // The logger thread never waits for room: only it drains the queue, and its own
   // messages (the report lines of a new file, thread registrations) come from inside a
   // drain cycle.
-  queue_.Push(LogRecord::Create(eventId, thread, level, message, messageLength, userText),
-              caller == Thread::threadId() ? nullptr : &running_);
+  std::unique_ptr<LogRecord> record = LogRecord::Create(eventId, thread, level, message, messageLength, userText);
+  record->skipsDebugFile = skipsDebugFile;
+  queue_.Push(std::move(record), caller == Thread::threadId() ? nullptr : &running_);
 }
 
-void DebugLogger::LogErrno(const wchar_t* format, ...) {
+std::wstring DebugLogger::LogErrno(const wchar_t* format, ...) {
   const int error = errno;
-  if (error == lastErrno_) return;
-  lastErrno_ = error;
-
   TemporaryWideText errorText(std::strerror(error));
-
   zul::ZULString text;
   va_list args;
   va_start(args, format);
   text.FormatV(format, args);
   va_end(args);
   text.AppendFormat(L" : %s (error : %d)", errorText.get() != nullptr ? errorText.get() : L"", error);
-  LogMessageWithId(kLogError, kEventIdError, L"%s", text.GetWide());
+  const std::wstring message = text.GetWide() != nullptr ? text.GetWide() : L"";
+  if (error != lastErrno_) {
+    lastErrno_ = error;
+    LogDebugFileProblem(message);
+  }
+  return message;
 }
 
 void DebugLogger::OpenOutputs() {
@@ -174,15 +194,19 @@ void DebugLogger::HandleRecord(const LogRecord& record) {
   if (queueLimit_ > 0) WatchQueue(record.time);
   if (queueOverflow_) {
     // Only the debug log file is served while the queue overflows.
-    WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId, L"");
+    if (!record.skipsDebugFile) {
+      WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId, L"");
+    }
     return;
   }
   WriteEventLog(record.time, record.threadId, record.level, record.Message(), record.eventId);
   WriteConsole(record.time, record.threadId, record.level, record.Message(), record.eventId);
   WriteSyslog(record.time, record.threadId, record.level, record.Message(), record.eventId,
               record.UserText());
-  WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId,
-                 record.UserText());
+  if (!record.skipsDebugFile) {
+    WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId,
+                   record.UserText());
+  }
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {

@@ -117,15 +117,25 @@ class DebugLogger : public Thread {
   void AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
                  const wchar_t* userText);
 
-  // Logs the run time's errno with its text once per run of the same error number.
-  // Logger thread only.
-  void LogErrno(const wchar_t* format, ...);
+  // Formats the message with the run time's errno and its text, and reports it once per
+  // run of the same error number. Its callers tell of the debug log file's failures, so
+  // the report goes to the other outputs only (the file cannot take it), even before the
+  // logger runs. Answers the whole text, reported or not. Logger thread, or the owner
+  // while the thread does not run.
+  std::wstring LogErrno(const wchar_t* format, ...);
+  // Reports a failure of the debug log file to the other outputs, as LogErrno does.
+  void LogDebugFileProblem(const std::wstring& text);
+  // Queues one line of the environment report for the outputs other than the debug log
+  // file, whose head has it already.
+  void AddReportLine(int level, const wchar_t* text);
   // The debug file output sets it back to 0 after each successful open and write.
   void ResetLastErrno() noexcept { lastErrno_ = 0; }
 
   bool IsRunning() const noexcept { return running_.load(std::memory_order_relaxed); }
-  // Polls (1 ms steps, up to timeoutMs) until IsRunning() answers `running`: the thread
-  // opens its outputs before it accepts records, so an owner that logs at once waits.
+  // Waits (1 ms steps, up to timeoutMs or for ever with Thread::kInfinite) until
+  // IsRunning() answers `running`, or the thread has ended: the thread opens its outputs
+  // before it accepts records, so an owner that logs at once waits, however long a first
+  // open takes. False when the flag did not come to `running`.
   bool WaitForRunning(DWORD timeoutMs, bool running = true) const;
   int DebugLogLevel() const noexcept { return debugLogLevel_.load(std::memory_order_relaxed); }
   int EventLogLevel() const noexcept { return eventLogLevel_.load(std::memory_order_relaxed); }
@@ -255,6 +265,9 @@ class DebugLogger : public Thread {
  private:
   // Owner-set thresholds are kept within 0-15 like the registry's, and move the queue level.
   void SetThreshold(std::atomic<int>* threshold, int level);
+  // The intake behind AddRecord and the logger's own lines.
+  void Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
+              const wchar_t* userText, bool skipsDebugFile);
   void HandleRecord(const LogRecord& record);
   void WatchQueue(const SYSTEMTIME& time);
   // Writes one of the logger's own messages to every output, past the queue.
@@ -316,8 +329,8 @@ class DebugLogger : public Thread {
   DebugFileOpenedListener* fileOpenedListener_ = nullptr;
   LogRedirectSink* redirectSink_ = nullptr;
   bool reportOnOpen_ = true;
-  // The report written at the head of every new debug file.
-  ReportEnvironment report_;
+  // The report written at the head of every new debug file, straight into it.
+  ReportEnvironment report_{&DebugFileOutput::HeadReportSink};
 
   TickSource tickSource_ = &::GetTickCount;
   RecordHook recordHook_ = nullptr;

@@ -57,6 +57,10 @@ class LogRecord {
   const DWORD threadId;  // the reporting thread
   const int level;
   SYSTEMTIME time;
+  // The debug log file has this line already, or can never take it: a report line written
+  // at the head of the file as it opened, or the logger's word that the file failed. The
+  // other outputs still get it. Set by the logger before the record is queued.
+  bool skipsDebugFile = false;
 
  private:
   friend class LogQueue;
@@ -68,6 +72,7 @@ class LogRecord {
 
   const std::uint32_t messageLength_;
   const std::uint32_t userTextLength_;
+
   // The chunk the block was carved from; null for a block of its own.
   RecordChunk* const chunk_;
   // The next record in the queue's chain; touched only by the queue: by the caller that

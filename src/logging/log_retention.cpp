@@ -3,10 +3,11 @@
 
 #include <windows.h>
 
+#include "logging/log_retention.h"
+
 #include <cwchar>
 #include <ctime>
 
-#include "logging/debug_file_output.h"
 #include "logging/log_file_search.h"
 
 namespace {
@@ -30,22 +31,24 @@ bool IsDateFolderName(const wchar_t* name) {
 
 bool IsFolder(const WIN32_FIND_DATAW& found) { return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
-// Deletes the files that match the pattern and whose chosen time stamp is before the
-// cut-off; a file that cannot be deleted stays, unreported.
+// Deletes the files that match the pattern, pass `belongs` and whose chosen time stamp is
+// before the cut-off; a file that cannot be deleted stays, unreported.
+template <typename Belongs>
 void DeleteOldMatches(const std::wstring& folder, const std::wstring& pattern, std::int64_t cutOff,
-                      bool byCreationTime) {
+                      bool byCreationTime, Belongs belongs) {
   if (pattern.size() > kMaxLogFileNameChars) return;
   ForEachFileMatch(pattern, [&](const WIN32_FIND_DATAW& found) {
-    if (IsFolder(found) || !IsOldLogFile(found, byCreationTime, cutOff)) return;
+    if (IsFolder(found) || !belongs(found.cFileName) || !IsOldLogFile(found, byCreationTime, cutOff)) return;
     const std::wstring path = folder + found.cFileName;
     if (path.size() <= kMaxLogFileNameChars) ::DeleteFileW(path.c_str());
   });
 }
 
-// "*HOST_component_NN_????????_????.txt": the daily structured files of every prefix.
+// "*HOST_component_NN_????????_*.txt": the daily structured files of every prefix and any
+// sequence number, to be judged one by one.
 std::wstring DailyStructuredNamePattern(const StructuredNameParts& parts) {
   wchar_t pattern[kMaxLogFileNameChars + 2];
-  const int length = ::_snwprintf(pattern, kMaxLogFileNameChars + 1, L"*%s_%s_%02d_????????_????.txt",
+  const int length = ::_snwprintf(pattern, kMaxLogFileNameChars + 1, L"*%s_%s_%02d_????????_*.txt",
                                   parts.host.c_str(), parts.component.c_str(), parts.instance);
   if (length < 0 || static_cast<std::size_t>(length) > kMaxLogFileNameChars) return {};
   return std::wstring(pattern, static_cast<std::size_t>(length));
@@ -71,8 +74,14 @@ void DeleteOldPlainFiles(const std::wstring& stem, const std::wstring& extension
   if (maxAgeDays <= 0) return;
   const std::int64_t cutOff = RetentionCutOff(fileDate, maxAgeDays);
   const std::wstring folder = stem.substr(0, FileNameStart(stem));
-  DeleteOldMatches(folder, stem + L"????????" + extension, cutOff, false);
-  DeleteOldMatches(folder, stem + L"????????_???" + extension, cutOff, false);
+  const std::wstring bareStem = stem.substr(folder.size());
+  constexpr std::size_t kDateChars = 8;
+  DeleteOldMatches(folder, stem + L"????????" + extension, cutOff, false, [](const wchar_t*) { return true; });
+  // Numbered files of any day: the number goes on past its three digits.
+  DeleteOldMatches(folder, stem + L"????????_*" + extension, cutOff, false, [&](const wchar_t* name) {
+    return std::wcslen(name) > bareStem.size() + kDateChars &&
+           NumberAfter(name, bareStem + std::wstring(name + bareStem.size(), kDateChars), extension).has_value();
+  });
 }
 
 void DeleteOldStructuredFiles(const StructuredNameParts& parts, const LogFileDate& fileDate, int maxAgeDays) {
@@ -80,6 +89,9 @@ void DeleteOldStructuredFiles(const StructuredNameParts& parts, const LogFileDat
   const std::int64_t cutOff = RetentionCutOff(fileDate, maxAgeDays);
   const std::wstring names = DailyStructuredNamePattern(parts);
   if (names.empty()) return;
+  StructuredNameParts daily = parts;
+  daily.dailyFiles = true;
+  const auto belongs = [&](const wchar_t* name) { return ParseStructuredFileName(name, daily).has_value(); };
 
   const std::wstring folderPattern = parts.root + L"\\????????";
   if (folderPattern.size() <= MAX_PATH) {
@@ -88,10 +100,10 @@ void DeleteOldStructuredFiles(const StructuredNameParts& parts, const LogFileDat
       const std::wstring folder = parts.root + L"\\" + found.cFileName;
       if (folder.size() > MAX_PATH) return;
       // Files inside a date folder are judged by when they were made.
-      DeleteOldMatches(folder + L"\\", folder + L"\\" + names, cutOff, true);
+      DeleteOldMatches(folder + L"\\", folder + L"\\" + names, cutOff, true, belongs);
       // Only an emptied folder goes; one still holding anything stays.
       ::RemoveDirectoryW(folder.c_str());
     });
   }
-  DeleteOldMatches(parts.root + L"\\", parts.root + L"\\" + names, cutOff, false);
+  DeleteOldMatches(parts.root + L"\\", parts.root + L"\\" + names, cutOff, false, belongs);
 }

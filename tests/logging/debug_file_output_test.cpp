@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -212,10 +214,12 @@ TEST_F(DebugFileTest, WrapKeepsTheFileNearTheLimitAndTheNextOpenContinuesAtTheMa
     logger_.SetMaxFileSize(kLimit);
     ASSERT_TRUE(logger_.OpenDebugFile());
     {
-      // Other programs may read and even write the file while the logger holds it.
-      UniqueFileHandle other(::CreateFileW(logger_.DebugFile().FileName().c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-      EXPECT_TRUE(other);
+      // Other programs may read the file while the logger holds it, but not write it.
+      const std::wstring name = logger_.DebugFile().FileName();
+      EXPECT_TRUE(UniqueFileHandle(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr)));
+      EXPECT_FALSE(UniqueFileHandle(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
     }
     std::size_t longestLine = 0;
     std::size_t previousSize = 0;
@@ -267,9 +271,10 @@ TEST_F(DebugFileTest, TheMarkerIsFoundWhereverItLies) {
     for (const std::size_t markerAt : {std::size_t{100}, kChunk - markerBytes + 8, kChunk - 10, 2 * kChunk + 400}) {
       SCOPED_TRACE(testing::Message() << "encoding " << encoding << ", marker at " << markerAt);
       const std::string header = Header(encoding);
-      const std::size_t fill = markerAt - header.size();
+      // Lines of x up to the marker line.
+      const std::size_t fill = markerAt - header.size() - Ascii(encoding, L"\r\n").size();
       const std::string bytes = header + (encoding == 2 ? Utf16(std::wstring(fill / 2, L'x')) : std::string(fill, 'x')) +
-                                Ascii(encoding, kMarkerLine) + Ascii(encoding, std::wstring(600, L'y'));
+                                Ascii(encoding, L"\r\n" + kMarkerLine) + Ascii(encoding, std::wstring(600, L'y'));
       const std::wstring path = Path(L"marker" + std::to_wstring(++file) + L".txt");
       ASSERT_TRUE(WriteFileBytes(path, bytes));
       logger_.SetDebugFilePath(path);
@@ -288,6 +293,66 @@ TEST_F(DebugFileTest, TheMarkerIsFoundWhereverItLies) {
   logger_.SetDebugLogEncoding(0);
   ASSERT_TRUE(logger_.OpenDebugFile());
   EXPECT_EQ(logger_.DebugFile().Position(), 20000);
+}
+
+// However often the file wraps and however many runs write it, it holds one marker: the
+// one after the newest line.
+TEST_F(DebugFileTest, OneMarkerStaysAfterEveryWrapAndRun) {
+  for (const int encoding : {0, 1, 2}) {
+    SCOPED_TRACE(encoding);
+    logger_.SetDebugFilePath(Path(L"markers" + std::to_wstring(encoding) + L".txt"));
+    logger_.SetDebugLogEncoding(encoding);
+    logger_.SetMaxFileSize(1000);
+    const std::string marker = Ascii(encoding, kMarkerLine);
+    for (int run = 0; run < 3; ++run) {
+      ASSERT_TRUE(logger_.OpenDebugFile());
+      std::wstring lastLine;
+      for (int i = 0; i < 30; ++i) {
+        const std::wstring message = L"run " + std::to_wstring(run) + L" record " + std::to_wstring(i);
+        ASSERT_TRUE(Write(message.c_str()));
+        lastLine = L"[30000] (03/10 14:05:09.007):{0x1A4} " + message + L"\r\n";
+        const std::string bytes = Bytes();
+        ASSERT_EQ(bytes.find(marker), bytes.rfind(marker)) << "run " << run << ", record " << i;
+      }
+      logger_.CloseDebugFile();
+      const std::string closed = Bytes();
+      const std::size_t at = closed.find(marker);
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(at, closed.rfind(marker)) << "run " << run;
+      EXPECT_EQ(closed.rfind(Ascii(encoding, lastLine), at), at - Ascii(encoding, lastLine).size());
+    }
+  }
+  logger_.SetMaxFileSize(0);
+}
+
+// A line cut at the formatting limit ends in one CR LF, also where the cut falls inside
+// the line's own line end.
+TEST_F(DebugFileTest, EveryLineEndsInOneCrLfAroundTheCut) {
+  logger_.SetDebugLogLevel(2);  // no date line
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  const std::string head = "[10000] (03/10 14:05:09.007):{0x1A4} ";
+  std::string expected;
+  // Lines of 1022 to 1026 characters with their CR LF.
+  for (std::size_t lineLength = 1022; lineLength <= 1026; ++lineLength) {
+    const std::string message(lineLength - head.size() - 2, static_cast<char>('a' + lineLength % 26));
+    EXPECT_TRUE(Write(std::wstring(message.begin(), message.end()).c_str(), 1));
+    expected += (head + message).substr(0, 1023) + "\r\n";
+  }
+  logger_.CloseDebugFile();
+  EXPECT_EQ(Bytes(), expected);
+}
+
+// A path too long for a name is refused as it stands, never cut into another file's name.
+TEST_F(DebugFileTest, APathLongerThanANameIsRefusedWhole) {
+  const std::wstring path = Path(std::wstring(300, L'p') + L".txt");
+  logger_.SetDebugFilePath(path);
+  EXPECT_FALSE(logger_.OpenDebugFile());
+  EXPECT_FALSE(logger_.DebugFile().IsOpen());
+  const std::wstring problem = logger_.DebugFile().LastProblem();
+  EXPECT_EQ(problem.rfind(L"Could not create debug trace file " + path + L" : ", 0), 0u)
+      << testing::PrintToString(problem);
+  EXPECT_NE(problem.find(L"(error : " + std::to_wstring(ENAMETOOLONG) + L")"), std::wstring::npos);
+  EXPECT_FALSE(FileExists(path.substr(0, kMaxLogFileNameChars)));
 }
 
 TEST_F(DebugFileTest, NewFileWhenFullNumbersTheFiles) {
@@ -337,26 +402,33 @@ std::vector<std::wstring> Containing(const std::vector<std::wstring>& messages, 
   return found;
 }
 
-// The process-wide logger running with its intake redirected to a sink: the debug file
-// output reports its failures through the logging calls, which reach it there.
-class ProcessDiagnostics {
+// What the logger under test hands its outputs, as its record hook sees it: the debug file
+// output tells of its own failures to the logger's other outputs, and a test reads them
+// here. Set while the logger does not run.
+std::mutex g_seenLock;
+std::vector<std::wstring> g_seen;
+void SeeRecord(const LogRecord& record) {
+  std::lock_guard<std::mutex> hold(g_seenLock);
+  if (!record.skipsDebugFile) return;
+  g_seen.emplace_back(record.Message());
+}
+
+class FileProblemsTold {
  public:
-  ProcessDiagnostics() {
-    DebugLogger& process = ProcessDebugLogger();
-    process.SetEventLogEnabled(false);
-    process.SetDebugLogEnabled(false);
-    process.SetRedirectSink(&sink_);
-    EXPECT_TRUE(process.Start());
-    EXPECT_TRUE(process.WaitForRunning(5000));
+  explicit FileProblemsTold(DebugLogger& logger) : logger_(logger) {
+    Take();
+    logger.SetRecordHook(&SeeRecord);
   }
-  ~ProcessDiagnostics() {
-    ProcessDebugLogger().Stop();
-    ProcessDebugLogger().SetRedirectSink(nullptr);
+  ~FileProblemsTold() { logger_.SetRecordHook(nullptr); }
+  FileProblemsTold(const FileProblemsTold&) = delete;
+  FileProblemsTold& operator=(const FileProblemsTold&) = delete;
+  std::vector<std::wstring> Take() {
+    std::lock_guard<std::mutex> hold(g_seenLock);
+    return std::exchange(g_seen, {});
   }
-  std::vector<std::wstring> Take() { return sink_.Take(); }
 
  private:
-  CapturingSink sink_;
+  DebugLogger& logger_;
 };
 
 UniqueFileHandle g_lock;
@@ -372,17 +444,20 @@ void ExpectWrittenOnlyAfterTheRetry(DebugLogger& logger, const std::wstring& fil
   EXPECT_EQ(bytes.find("} lost"), std::string::npos);
 }
 
+// The first failure is told at the logger's start, to its other outputs, with the system's
+// reason; the retries that meet the same obstacle say nothing more.
 TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOnceFree) {
   const struct {
     const char* name;
     const wchar_t* file;
+    const wchar_t* report;  // before the file's name
     void (*place)(const std::wstring& folder);
     void (*clear)(const std::wstring& folder);
   } cases[] = {
-      {"its folder is a file", L"blocker\\trace.txt",
+      {"its folder is a file", L"blocker\\trace.txt", L"[DIAG] Could not create debug trace file ",
        [](const std::wstring& folder) { WriteFileBytes(folder + L"\\blocker", "x"); },
        [](const std::wstring& folder) { ::DeleteFileW((folder + L"\\blocker").c_str()); }},
-      {"it is read-only", L"readonly\\trace.txt",
+      {"it is read-only", L"readonly\\trace.txt", L"[DIAG] Debug trace file ",
        [](const std::wstring& folder) {
          ::CreateDirectoryW((folder + L"\\readonly").c_str(), nullptr);
          WriteFileBytes(folder + L"\\readonly\\trace.txt", "");
@@ -392,7 +467,7 @@ TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOn
          ::SetFileAttributesW((folder + L"\\readonly\\trace.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
        }},
       // Another program holds it open and shares it with nobody.
-      {"it is locked", L"locked\\trace.txt",
+      {"it is locked", L"locked\\trace.txt", L"[DIAG] Debug trace file ",
        [](const std::wstring& folder) {
          ::CreateDirectoryW((folder + L"\\locked").c_str(), nullptr);
          g_lock.reset(::CreateFileW((folder + L"\\locked\\trace.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -411,20 +486,25 @@ TEST_F(DebugFileTest, AFileThatCannotBeCreatedIsReportedOnceAndOpensAtTheRetryOn
       std::printf("skipped \"%s\": this system writes the file anyway\n", c.name);
       continue;
     }
-    ProcessDiagnostics diagnostics;
+    FileProblemsTold told(logger_);
     logger_.SetDebugFilePath(path);
     ASSERT_TRUE(logger_.Start());
     ASSERT_TRUE(WaitForRunning(logger_));
     logger_.AddRecord(3, 0, 0, L"lost while the file cannot be made", nullptr);
+    std::vector<std::wstring> reports;
+    EXPECT_TRUE(WaitUntil([&] {
+      for (const std::wstring& report : told.Take()) reports.push_back(report);
+      return !reports.empty();
+    })) << "the failure at the start is told";
 
     // Two retries meet the same obstacle: still one report.
     for (int retry = 0; retry < 2; ++retry) {
       g_ticks += DebugLogger::kDebugFileRetryMs + 1;
       ::Sleep(3 * DebugLogger::kCycleMs);
     }
-    const std::vector<std::wstring> reports =
-        Containing(diagnostics.Take(), L"[DIAG] Could not create debug trace file " + path + L" : ");
-    EXPECT_EQ(reports.size(), 1u);
+    for (const std::wstring& report : told.Take()) reports.push_back(report);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind(c.report + path + L" ", 0), 0u) << testing::PrintToString(reports[0]);
 
     c.clear(folder_.path());
     g_ticks += DebugLogger::kDebugFileRetryMs;  // exactly the interval: not yet
@@ -497,7 +577,7 @@ TEST_F(DebugFileTest, ObstaclesToTheNextDaysFileAreToldOnceWhileTheConsoleGoesOn
     const std::wstring file = name;
     const std::wstring dayFolder = root + L"\\20240311";
 
-    ProcessDiagnostics diagnostics;
+    FileProblemsTold told(logger_);
     StdoutCapture console;
     ASSERT_TRUE(logger_.Start());
     ASSERT_TRUE(WaitForRunning(logger_));
@@ -517,17 +597,28 @@ TEST_F(DebugFileTest, ObstaclesToTheNextDaysFileAreToldOnceWhileTheConsoleGoesOn
       logger_.AddRecord(3, 0, 0, (L"lost at retry " + std::to_wstring(retry)).c_str(), nullptr);
       ::Sleep(2 * DebugLogger::kCycleMs);
     }
-    EXPECT_EQ(Containing(diagnostics.Take(), L"[DIAG] Could not create debug trace file " + file + L" : ").size(), 1u);
+    const std::vector<std::wstring> reports = told.Take();
+    ASSERT_EQ(reports.size(), 1u) << "told once however often the retry meets it";
+    EXPECT_NE(reports[0].find(file), std::wstring::npos);
 
     c.clear(dayFolder, file, &holder);
     g_ticks += DebugLogger::kDebugFileRetryMs + 1;
     ExpectWrittenOnlyAfterTheRetry(logger_, file);
 
     std::vector<std::string> messages;
-    for (const std::string& line : CrLfLines(console.Finish())) messages.push_back(line.substr(line.find("} ") + 2));
+    int diagnostics = 0;
+    for (const std::string& line : CrLfLines(console.Finish())) {
+      const std::string message = line.substr(line.find("} ") + 2);
+      if (message.rfind("[DIAG] ", 0) == 0) {
+        ++diagnostics;
+      } else {
+        messages.push_back(message);
+      }
+    }
     EXPECT_EQ(messages, (std::vector<std::string>{"on the tenth", "lost at the change of date", "lost at retry 0",
                                                   "lost at retry 1", "written after the retry"}))
         << "the console is served all along";
+    EXPECT_EQ(diagnostics, 1) << "and tells of the file's trouble";
     logger_.SetConsoleLogEnabled(false);
   }
 }
@@ -541,10 +632,12 @@ TEST_F(DebugFileTest, AFailedWriteIsToldOncePerRunOfTheSameError) {
     GTEST_SKIP() << "no device that is always full";
   }
   logger_.SetDebugFilePath(full);
-  ProcessDiagnostics diagnostics;
   EXPECT_FALSE(logger_.OpenDebugFile()) << "its date line could not be written";
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(Write(L"refused"));
-  const std::vector<std::wstring> reports = Containing(diagnostics.Take(), L"[DIAG] Could not write debug trace file ");
+  // The logger is not running: what it would tell its other outputs waits in its queue.
+  std::vector<std::wstring> told;
+  while (std::unique_ptr<LogRecord> record = logger_.Queue().Pop()) told.emplace_back(record->Message());
+  const std::vector<std::wstring> reports = Containing(told, L"[DIAG] Could not write debug trace file ");
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0],
             L"[DIAG] Could not write debug trace file " + full + L" : " + Win32CallError(L"WriteFile", ERROR_DISK_FULL));
@@ -661,11 +754,11 @@ TEST(DebugFileNames, StructuredShapes) {
     const wchar_t* name;
     const wchar_t* pattern;
   } cases[] = {
-      {false, false, L"C:\\Logs\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\*HOST_comp_02_????.txt"},
-      {false, true, L"C:\\Logs\\20240305\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\20240305\\*HOST_comp_02_????.txt"},
-      {true, false, L"C:\\Logs\\svcHOST_comp_02_20240305_0007.txt", L"C:\\Logs\\*HOST_comp_02_20240305_????.txt"},
+      {false, false, L"C:\\Logs\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\*HOST_comp_02_*.txt"},
+      {false, true, L"C:\\Logs\\20240305\\svcHOST_comp_02_0007.txt", L"C:\\Logs\\20240305\\*HOST_comp_02_*.txt"},
+      {true, false, L"C:\\Logs\\svcHOST_comp_02_20240305_0007.txt", L"C:\\Logs\\*HOST_comp_02_20240305_*.txt"},
       {true, true, L"C:\\Logs\\20240305\\svcHOST_comp_02_20240305_0007.txt",
-       L"C:\\Logs\\20240305\\*HOST_comp_02_20240305_????.txt"},
+       L"C:\\Logs\\20240305\\*HOST_comp_02_20240305_*.txt"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "daily " << c.daily << ", date folders " << c.dateFolders);
@@ -719,10 +812,62 @@ TEST(DebugFileNames, PlainNames) {
     const PlainFileName name = BuildPlainFileName(c.path, c.instance, c.daily, date);
     EXPECT_EQ(c.number < 0 ? name.Name() : name.Numbered(c.number), c.name);
   }
-  // Only the path's first 256 characters count.
-  const std::wstring longPath = L"C:\\" + std::wstring(300, L'p') + L".txt";
-  const PlainFileName cut = BuildPlainFileName(longPath, 0, false, date);
-  EXPECT_EQ(cut.Name(), longPath.substr(0, 256));
+}
+
+// Which names belong to one host, component and instance: any prefix that a host name
+// cannot end, the owner's own prefix, and sequence numbers of any width.
+TEST(DebugFileNames, StructuredNamesBelongToTheirWholeHostOnly) {
+  const StructuredNameParts parts{L"C:\\Logs", L"svc", L"VM", L"comp", 0, true, false};
+  const struct {
+    const wchar_t* name;
+    int sequence;  // -1: not one of these parts' files
+  } cases[] = {
+      {L"svcVM_comp_00_20200101_0001.txt", 1},
+      {L"VM_comp_00_20200101_0002.txt", 2},
+      {L"other_VM_comp_00_20200101_0003.txt", 3},
+      {L"logVM_comp_00_20200101_0004.txt", 4},
+      {L"vm_COMP_00_20200101_10000.TXT", 10000},
+      {L"XVM_comp_00_20200101_0001.txt", -1},  // host XVM
+      {L"2VM_comp_00_20200101_0001.txt", -1},  // host 2VM
+      {L"svcVM_comp_01_20200101_0001.txt", -1},
+      {L"svcVM_other_00_20200101_0001.txt", -1},
+      {L"svcVM_comp_00_2020010_0001.txt", -1},
+      {L"svcVM_comp_00_20200101_001.txt", -1},
+      {L"svcVM_comp_00_20200101_0001.log", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+    const std::optional<StructuredFileName> found = ParseStructuredFileName(c.name, parts);
+    ASSERT_EQ(found.has_value(), c.sequence >= 0);
+    if (found) {
+      EXPECT_EQ(found->sequence, c.sequence);
+      EXPECT_EQ(found->dateDigits, L"20200101");
+    }
+  }
+}
+
+// The next number of a name is one past the highest that exists, however many digits it
+// has: a new file is never one already there.
+TEST(DebugFileNames, NumbersGoOnPastTheirWidth) {
+  ScratchFolder folder(L"vdf-numbers-");
+  const LogFileDate date{2024, 3, 5};
+  const PlainFileName plain = BuildPlainFileName(folder / L"trace.txt", 0, false, date);
+  EXPECT_EQ(NextPlainFileNumber(plain), 0);
+  for (const wchar_t* name : {L"trace_998.txt", L"trace_999.txt", L"trace_x.txt", L"trace_12.txt"}) {
+    WriteFileBytes(folder / name, "");
+  }
+  EXPECT_EQ(NextPlainFileNumber(plain), 1000);
+  WriteFileBytes(folder / L"trace_1000.txt", "");
+  EXPECT_EQ(NextPlainFileNumber(plain), 1001);
+  EXPECT_EQ(plain.Numbered(1001), folder / L"trace_1001.txt");
+
+  const StructuredNameParts parts{folder.path(), L"svc", L"HOST", L"comp", 2, false, false};
+  for (const int sequence : {9998, 9999, 10000}) {
+    wchar_t name[kMaxLogFileNameChars + 1];
+    ASSERT_TRUE(BuildStructuredFileName(parts, date, sequence, name, std::size(name)));
+    WriteFileBytes(name, "");
+  }
+  EXPECT_EQ(FindHighestSequenceNumber(parts, date), 10000);
 }
 
 TEST(DebugFileNames, EnsureFilePathCreatesFoldersAndTheFile) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "logging/debug_file_output.h"
+#include "logging/log_retention.h"
 #include "logging/debug_logger.h"
 #include "support/scratch_folder.h"
 
@@ -106,7 +106,9 @@ TEST(LogRetention, StructuredFilesOfThisHostComponentAndInstanceGoWithTheirEmpti
             {
                 // In the root the last write counts.
                 {L"PFXALPHA_comp_01_20240301_0001.txt", kDay, -1, false},
-                {L"OTHERALPHA_comp_01_20240301_0002.txt", kDay, -1, false},  // any prefix
+                {L"other_ALPHA_comp_01_20240301_0002.txt", kDay, -1, false},  // any prefix
+                {L"logALPHA_comp_01_20240301_0003.txt", kDay, -1, false},
+                {L"XALPHA_comp_01_20240301_0001.txt", -kDay, -kDay, true},     // host XALPHA
                 {L"PFXALPHA_comp_01_20240307_0001.txt", -kDay, 0, true},
                 {L"PFXBETA_comp_01_20240301_0001.txt", -kDay, -kDay, true},    // another host
                 {L"PFXALPHA_other_01_20240301_0001.txt", -kDay, -kDay, true},  // another component

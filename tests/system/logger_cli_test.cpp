@@ -269,7 +269,8 @@ TEST(LoggerCli, OutputThatCannotBeWrittenIsReportedWithStatusOne) {
        R"(varrowmere-logger: standard output: 1 console line not written: WriteFile Error: .+ \(112\)\n)"},
       // The file's folder would have to be where a file is.
       {"debug file", nullptr, L"--file \"" + folder.path() + L"\\blocker\\trace.txt\" first",
-       R"(varrowmere-logger: .+\\blocker\\trace\.txt: \d+ records? not written to the debug log file\n)"},
+       R"(varrowmere-logger: .+\\blocker\\trace\.txt: 1 record not written to the debug log file: )"
+       R"(Could not create debug trace file .+\\blocker\\trace\.txt : .+ \(error : \d+\)\n)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -212,7 +212,11 @@ int wmain(int argc, wchar_t** argv) {
 
   DebugLogger& logger = ProcessDebugLogger();
   Configure(options);
-  if (!logger.Start() || !logger.WaitForRunning(5000)) {
+  // However long the first open of the debug file takes, the logger is waited for: a
+  // record logged before it runs would be dropped, and leaving with its thread still
+  // running would tear the process-wide objects down under it.
+  if (!logger.Start() || !logger.WaitForRunning(Thread::kInfinite)) {
+    logger.Stop();
     WriteStandardError(Complaint(L"the logger thread did not start"));
     return 1;
   }
@@ -249,8 +253,10 @@ int wmain(int argc, wchar_t** argv) {
   failures += ConsoleFailure(logger.ConsoleCopy(), L"standard error");
   const std::uint64_t lost = logger.DebugFile().LostLines();
   if (options.WritesDebugFile() && lost > 0) {
+    const std::wstring& why = logger.DebugFile().LastProblem();
     failures += Complaint((options.filePath.empty() ? options.logRoot : options.filePath) + L": " +
-                          Count(lost, L"record") + L" not written to the debug log file");
+                          Count(lost, L"record") + L" not written to the debug log file" +
+                          (why.empty() ? L"" : L": " + why));
   }
   WriteStandardError(summary + failures);
   return failures.empty() ? 0 : 1;
