@@ -23,6 +23,9 @@
 
 // Constant-initialised: set before any object below is built.
 ProcessObjectWatcher g_processObjectWatcher = nullptr;
+// The thresholds the gate of every logging call reads; constant-initialised too, so a
+// logging call made while any object below is built or torn down reads valid values.
+LogThresholds g_processLogThresholds;
 
 namespace {
 
@@ -83,7 +86,7 @@ StartupMark g_firstSharedInstanceGuardMark(5, "first shared-instance guard");
 
 // 6. The debug logger, built idle: its thread runs only once its owner starts it. Not in
 //    the unnamed namespace: the level gate of every logging call reads it directly.
-DebugLogger g_processDebugLogger;
+DebugLogger g_processDebugLogger(g_processLogThresholds);
 
 namespace {
 

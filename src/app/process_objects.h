@@ -1,19 +1,14 @@
 #pragma once
 
-class DebugLogger;
-class PerfPublisher;
-class ThreadNameRegistry;
+#include "logging/debug_logger.h"
+#include "logging/thread_names.h"
+#include "perf/perf_publisher.h"
 
 // The process-wide objects. They are defined, in their start-up order, in
 // process_objects.cpp; a program gets them by linking the varrowmere_process target.
-//
-// The logger is reached through a plain object rather than a function so that the level
-// gate of every logging call is a few loads with no call.
-extern DebugLogger g_processDebugLogger;
-
-inline DebugLogger& ProcessDebugLogger() { return g_processDebugLogger; }
-ThreadNameRegistry& ProcessThreadNames();
-PerfPublisher& ProcessPerfPublisher();
+// Each is reached through the accessor its own subsystem declares (ProcessDebugLogger,
+// ProcessThreadNames, ProcessPerfPublisher, ProcessCharsetRegistry, ProcessSymbolEngine),
+// so no library code depends on this folder.
 
 // Told about each process-wide object in turn: once it is built, and again just before
 // its teardown begins (the code-page flag has none). A program that wants to watch the

@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/process_objects.h"
 #include "diagnostics/structured_exception.h"
 #include "logging/debug_logger.h"
 #include "logging/log_levels.h"

@@ -10,7 +10,6 @@
 #include <cwchar>
 #include <string_view>
 
-#include "app/process_objects.h"
 #include "diagnostics/system_error_text.h"
 #include "logging/debug_logger.h"
 #include "logging/line_breaks.h"

@@ -10,27 +10,13 @@
 #include "logging/logging_calls.h"
 #include "text/code_page.h"
 
-namespace {
+DebugLogger::DebugLogger() : Thread("DebugLogger"), thresholds_(ownThresholds_) {}
 
-int ClampedLevel(int level) { return level < 0 ? 0 : (level > 15 ? 15 : level); }
-
-}  // namespace
-
-DebugLogger::DebugLogger() : Thread("DebugLogger") {}
+DebugLogger::DebugLogger(LogThresholds& thresholds) : Thread("DebugLogger"), thresholds_(thresholds) {}
 
 // Stopping here, while the members still exist, keeps a thread the owner forgot to stop
 // from running on a half-destroyed logger (the base would wait only after they are gone).
 DebugLogger::~DebugLogger() { Stop(); }
-
-void DebugLogger::SetThreshold(std::atomic<int>* threshold, int level) {
-  threshold->store(ClampedLevel(level), std::memory_order_relaxed);
-  UpdateQueueLevel();
-}
-
-void DebugLogger::SetDebugLogLevel(int level) { SetThreshold(&debugLogLevel_, level); }
-void DebugLogger::SetEventLogLevel(int level) { SetThreshold(&eventLogLevel_, level); }
-void DebugLogger::SetSysLogLevel(int level) { SetThreshold(&sysLogLevel_, level); }
-void DebugLogger::SetConsoleLogLevel(int level) { SetThreshold(&consoleLogLevel_, level); }
 
 bool DebugLogger::WaitForRunning(DWORD timeoutMs, bool running) const {
   for (DWORD waited = 0; IsRunning() != running; ++waited) {
@@ -45,14 +31,6 @@ bool DebugLogger::WaitForRunning(DWORD timeoutMs, bool running) const {
 void DebugLogger::SetSettingsKey(const std::wstring& path, bool currentUser) {
   settingsKeyPath_ = path;
   useCurrentUserHive_ = currentUser;
-}
-
-void DebugLogger::UpdateQueueLevel() {
-  int highest = DebugLogLevel();
-  for (const int threshold : {EventLogLevel(), SysLogLevel(), ConsoleLogLevel()}) {
-    if (threshold > highest) highest = threshold;
-  }
-  if (highest != QueueLevel()) queueLevel_.store(highest, std::memory_order_relaxed);
 }
 
 void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message,

@@ -13,6 +13,7 @@
 #include "logging/log_levels.h"
 #include "logging/log_queue.h"
 #include "logging/log_record.h"
+#include "logging/log_thresholds.h"
 #include "logging/syslog_output.h"
 #include "report/report_environment.h"
 #include "text/zul_string.h"
@@ -42,9 +43,10 @@ class DebugFileOpenedListener {
 // Windows event log and the console. Logging calls hand records to AddRecord on any
 // thread; the logger's own thread (Run) drains the queue into the outputs.
 //
-// Concurrency: the four thresholds, the queue level and the running flag are read by
-// every logging thread without a lock and written only by the logger thread (or by the
-// owner before Start), so they are relaxed atomics: single aligned values, free to read.
+// Concurrency: the four thresholds, the queue level (LogThresholds) and the running flag
+// are read by every logging thread without a lock and written only by the logger thread
+// (or by the owner before Start), so they are relaxed atomics: single aligned values,
+// free to read.
 // Every other setting and all output state belong to the logger thread while it runs and
 // to the owner before Start and after Stop.
 class DebugLogger : public Thread {
@@ -102,8 +104,11 @@ class DebugLogger : public Thread {
   using LocalTimeSource = void(WINAPI*)(SYSTEMTIME*);
   using RecordHook = void (*)(const LogRecord& record);
 
-  // Built idle: no thread, no open output, no setting read.
+  // Built idle: no thread, no open output, no setting read; with thresholds of its own.
   DebugLogger();
+  // The same, keeping its thresholds in `thresholds`: the process-wide logger's are the
+  // ones every logging call's gate reads.
+  explicit DebugLogger(LogThresholds& thresholds);
   // The owner stops the thread first; destruction writes nothing to any output.
   ~DebugLogger() override;
 
@@ -137,11 +142,12 @@ class DebugLogger : public Thread {
   // before it accepts records, so an owner that logs at once waits, however long a first
   // open takes. False when the flag did not come to `running`.
   bool WaitForRunning(DWORD timeoutMs, bool running = true) const;
-  int DebugLogLevel() const noexcept { return debugLogLevel_.load(std::memory_order_relaxed); }
-  int EventLogLevel() const noexcept { return eventLogLevel_.load(std::memory_order_relaxed); }
-  int SysLogLevel() const noexcept { return sysLogLevel_.load(std::memory_order_relaxed); }
-  int ConsoleLogLevel() const noexcept { return consoleLogLevel_.load(std::memory_order_relaxed); }
-  int QueueLevel() const noexcept { return queueLevel_.load(std::memory_order_relaxed); }
+  int DebugLogLevel() const noexcept { return thresholds_.DebugFile(); }
+  int EventLogLevel() const noexcept { return thresholds_.EventLog(); }
+  int SysLogLevel() const noexcept { return thresholds_.Syslog(); }
+  int ConsoleLogLevel() const noexcept { return thresholds_.Console(); }
+  int QueueLevel() const noexcept { return thresholds_.QueueLevel(); }
+  const LogThresholds& Thresholds() const noexcept { return thresholds_; }
 
   // ---- Settings ----
 
@@ -149,7 +155,7 @@ class DebugLogger : public Thread {
   // while the thread does not run.
   void ReadSettings();
   // Sets the queue level to the highest threshold.
-  void UpdateQueueLevel();
+  void UpdateQueueLevel() noexcept { thresholds_.UpdateQueueLevel(); }
 
   bool DebugLogEnabled() const noexcept { return debugLogEnabled_; }
   bool SysLogEnabled() const noexcept { return sysLogEnabled_; }
@@ -167,10 +173,11 @@ class DebugLogger : public Thread {
 
   // ---- Owner configuration: before Start, or while the thread does not run ----
 
-  void SetDebugLogLevel(int level);
-  void SetEventLogLevel(int level);
-  void SetSysLogLevel(int level);
-  void SetConsoleLogLevel(int level);
+  // Owner-set thresholds are kept within 0-15 like the registry's, and move the queue level.
+  void SetDebugLogLevel(int level) noexcept { thresholds_.SetDebugFile(level); }
+  void SetEventLogLevel(int level) noexcept { thresholds_.SetEventLog(level); }
+  void SetSysLogLevel(int level) noexcept { thresholds_.SetSyslog(level); }
+  void SetConsoleLogLevel(int level) noexcept { thresholds_.SetConsole(level); }
   void SetDefaultDebugLevel(int level) noexcept { defaultDebugLevel_ = level; }
   void SetConsoleLogEnabled(bool on) noexcept { consoleLogEnabled_ = on; }
   void SetDebugLogEnabled(bool on) noexcept { debugLogEnabled_ = on; }
@@ -263,8 +270,6 @@ class DebugLogger : public Thread {
   void Run() override;
 
  private:
-  // Owner-set thresholds are kept within 0-15 like the registry's, and move the queue level.
-  void SetThreshold(std::atomic<int>* threshold, int level);
   // The intake behind AddRecord and the logger's own lines.
   void Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
               const wchar_t* userText, bool skipsDebugFile);
@@ -288,13 +293,11 @@ class DebugLogger : public Thread {
   ConsoleOutput consoleCopy_{STD_ERROR_HANDLE};
   bool consoleCopyToStandardError_ = false;  // owner-set
   SyslogOutput syslog_;
-  // Thresholds (0-15) and the highest of them, which the intake compares against.
+  // Thresholds (0-15) and the highest of them, which the intake compares against: the
+  // logger's own, or the process-wide ones the logging calls' gate reads.
   int defaultDebugLevel_ = 3;
-  std::atomic<int> debugLogLevel_{3};
-  std::atomic<int> eventLogLevel_{2};
-  std::atomic<int> sysLogLevel_{2};
-  std::atomic<int> consoleLogLevel_{3};
-  std::atomic<int> queueLevel_{3};
+  LogThresholds ownThresholds_;
+  LogThresholds& thresholds_;
   // Where and whether the settings are re-read.
   bool rereadSettings_ = true;
   bool useCurrentUserHive_ = false;
@@ -340,3 +343,8 @@ class DebugLogger : public Thread {
   LocalTimeSource localTimeSource_ = &::GetLocalTime;
   DebugFileOutput debugFile_{*this};
 };
+
+// The process-wide logger, defined with the other process-wide objects in their start-up
+// order. A plain object rather than a function, so that reaching it costs no call.
+extern DebugLogger g_processDebugLogger;
+inline DebugLogger& ProcessDebugLogger() { return g_processDebugLogger; }

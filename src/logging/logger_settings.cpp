@@ -67,20 +67,16 @@ void DebugLogger::ReadSettings() {
   Registry key(settingsKeyPath_.c_str(), useCurrentUserHive_, true);
   if (!key.Open(false)) return;
 
-  debugLogLevel_.store(AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast),
-                       std::memory_order_relaxed);
-  eventLogLevel_.store(AtLeast(ReadThreshold(key, L"EventLogLevel", 2), fixed_.eventLogLevelAtLeast),
-                       std::memory_order_relaxed);
-  sysLogLevel_.store(AtLeast(ReadThreshold(key, L"SysLogLevel", 2), fixed_.sysLogLevelAtLeast),
-                     std::memory_order_relaxed);
   // A console threshold in the registry asks for the console; ConsoleLogEnabled, read
   // next, has the last word either way.
   bool consoleLevelPresent = false;
-  consoleLogLevel_.store(AtLeast(ReadThreshold(key, L"ConsoleLogLevel", 3, &consoleLevelPresent),
-                                 fixed_.consoleLogLevelAtLeast),
-                         std::memory_order_relaxed);
+  const int debugLevel = AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast);
+  const int eventLevel = AtLeast(ReadThreshold(key, L"EventLogLevel", 2), fixed_.eventLogLevelAtLeast);
+  const int sysLevel = AtLeast(ReadThreshold(key, L"SysLogLevel", 2), fixed_.sysLogLevelAtLeast);
+  const int consoleLevel =
+      AtLeast(ReadThreshold(key, L"ConsoleLogLevel", 3, &consoleLevelPresent), fixed_.consoleLogLevelAtLeast);
+  thresholds_.SetAsRead(debugLevel, eventLevel, sysLevel, consoleLevel);
   consoleLogEnabled_ = consoleLevelPresent;
-  UpdateQueueLevel();
   consoleLogEnabled_ = fixed_.consoleLogEnabled.value_or(ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_));
 
   debugLogMaxDailyFileAge_ = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", 0));

@@ -5,6 +5,8 @@
 
 #include "diagnostics/structured_exception.h"
 #include "logging/argument_check.h"
+#include "logging/debug_logger.h"
+#include "logging/report_sink.h"
 #include "text/decimal_text.h"
 #include "text/zul_string.h"
 

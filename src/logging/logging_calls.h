@@ -4,10 +4,8 @@
 
 #include <cstdarg>
 
-#include "app/process_objects.h"
-#include "logging/debug_logger.h"
 #include "logging/log_levels.h"
-#include "logging/report_sink.h"
+#include "logging/log_thresholds.h"
 
 // The logging calls of the whole system. Each runs on the caller's thread in a fixed
 // order: the level gate, the argument check, the running test, the formatting, and the
@@ -15,14 +13,10 @@
 // caller nothing.
 
 // The level gate: true when some output's threshold admits the level, or the level is 5.
-// It looks only at the thresholds, not at the output switches. Four loads and compares:
-// no call, no lock, no allocation, so a disabled call costs next to nothing.
-inline bool IsLogLevelEnabled(int level) {
-  const DebugLogger& logger = ProcessDebugLogger();
-  return level <= logger.DebugLogLevel() || level <= logger.SysLogLevel() ||
-         level <= logger.EventLogLevel() || level <= logger.ConsoleLogLevel() ||
-         level == kLogAlways;
-}
+// It looks only at the process-wide logger's thresholds, not at the output switches, and
+// only at the highest of them: one load and a compare, no call, no lock, no allocation,
+// so a disabled call costs next to nothing.
+inline bool IsLogLevelEnabled(int level) { return g_processLogThresholds.Admits(level); }
 
 // Wide format: in it %s is a wide text and %S a narrow one.
 void LogMessage(int level, const wchar_t* format, ...);

@@ -1,6 +1,5 @@
 #include "logging/thread_names.h"
 
-#include "app/process_objects.h"
 #include "logging/logging_calls.h"
 #include "text/code_page.h"
 
@@ -12,13 +11,13 @@ ThreadNameRegistry::~ThreadNameRegistry() {
 }
 
 void ThreadNameRegistry::Add(DWORD threadId, const char* name) {
-  if (!enabled()) return;
+  if (!Enabled()) return;
   CriticalSectionLock hold(&lock_);
   names_[threadId] = name;
 }
 
 bool ThreadNameRegistry::Remove(DWORD threadId, std::string* name) {
-  if (!enabled()) return false;
+  if (!Enabled()) return false;
   CriticalSectionLock hold(&lock_);
   const auto entry = names_.find(threadId);
   if (entry == names_.end()) return false;

@@ -32,15 +32,16 @@ class ThreadNameRegistry {
   bool First(Iterator* iterator, DWORD* threadId, std::string* name);
   bool Next(Iterator* iterator, DWORD* threadId, std::string* name);
 
-  bool enabled() const noexcept { return enabled_.load(std::memory_order_relaxed); }
-  const CriticalSection& lock() const noexcept { return lock_; }
+  bool Enabled() const noexcept { return enabled_.load(std::memory_order_relaxed); }
+  const CriticalSection& Lock() const noexcept { return lock_; }
 
  private:
   // Changes only during construction and destruction, when no other thread uses the
   // registry, so it is read before the lock.
   std::atomic<bool> enabled_{false};
-  // Lock rules: lock_ guards names_; it may be held while the log queue's lock is taken
-  // (a walking thread may log), never the reverse.
+  // Lock rules: lock_ guards names_ and is held for one change or a whole walk. A walking
+  // thread may log, since queueing a record takes no lock; nothing that holds another lock
+  // of the logger takes this one.
   std::map<DWORD, std::string> names_;
   CriticalSection lock_;
 };
@@ -50,3 +51,7 @@ class ThreadNameRegistry {
 void RegisterThreadName(const char* name);
 // Removes the calling thread's entry and, when there was one, logs "Unregister_thread".
 void UnregisterThreadName();
+
+// The process-wide registry, defined with the other process-wide objects in their start-up
+// order, right after the logger.
+ThreadNameRegistry& ProcessThreadNames();

@@ -52,3 +52,7 @@ class PerfPublisher {
   static HANDLE s_eventSource;
   static std::int32_t s_instanceCount;
 };
+
+// The process-wide publisher, defined with the other process-wide objects in their
+// start-up order.
+PerfPublisher& ProcessPerfPublisher();

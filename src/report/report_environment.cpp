@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include <cstring>
 #include <cwchar>
 #include <memory>
 

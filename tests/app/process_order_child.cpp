@@ -55,7 +55,7 @@ void Describe(int number, char* evidence, std::size_t size) {
                     YesNo(ProcessDebugLogger().IsRunning()));
       break;
     case 7:
-      std::snprintf(evidence, size, "enabled=%s", YesNo(ProcessThreadNames().enabled()));
+      std::snprintf(evidence, size, "enabled=%s", YesNo(ProcessThreadNames().Enabled()));
       break;
     case 10: {
       const SymbolEngine& engine = ProcessSymbolEngine();
