@@ -194,7 +194,16 @@ elseif(STEP STREQUAL "run")
   set(program ${EXAMPLE_BUILD}/example-service.exe)
   set(trace ${EXAMPLE_BUILD}/example-service-trace.txt)
   file(REMOVE ${trace})
-  run_checked("example-service.exe under Wine" ${WINE_RUN} ${program})
+  # Its streams go to files, not pipes: a Wine process that its start brings up (the
+  # desktop process, when none runs) inherits them, and a pipe would keep this step
+  # waiting until that process ends.
+  set(output ${EXAMPLE_BUILD}/example-service-output.txt)
+  execute_process(COMMAND ${WINE_RUN} ${program} RESULT_VARIABLE status
+    INPUT_FILE /dev/null OUTPUT_FILE ${output} ERROR_FILE ${output})
+  if(NOT status EQUAL 0)
+    file(READ ${output} text)
+    fail("example-service.exe under Wine failed (${status}):\n${text}")
+  endif()
   if(NOT EXISTS ${trace})
     fail("example-service.exe wrote no ${trace}")
   endif()
