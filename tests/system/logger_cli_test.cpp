@@ -89,7 +89,7 @@ TEST(LoggerCli, ExitStatusAndStreamOfEachAnswer) {
       {L"--level abc x", 2, "", "varrowmere-logger: --level needs a decimal number, not \"abc\"; try --help\n"},
       {L"-p 16 x", 2, "", "varrowmere-logger: -p takes a number from 0 to 15, not \"16\"; try --help\n"},
       {L"--help", 0, R"(usage: varrowmere-logger \[options\] \[message \.\.\.\]\n)", ""},
-      {L"-V", 0, R"(varrowmere-logger \d+\.\d+ \((32|64)-bit\)\n)", ""},
+      {L"-V", 0, R"(varrowmere-logger \d+\.\d+\.\d+ \((32|64)-bit\)\n)", ""},
       {L"-f no-such-file.txt", 1, "",
        R"(varrowmere-logger: no-such-file\.txt: CreateFileW Error: .+ \(2\)\n)"},
   };

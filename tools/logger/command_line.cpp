@@ -3,7 +3,7 @@
 #include <cwctype>
 #include <iterator>
 
-const wchar_t* const kLoggerVersion = L"1.0";
+const wchar_t* const kLoggerVersion = L"" VARROWMERE_VERSION;
 
 namespace {
 
