@@ -7,6 +7,7 @@
 
 #include "diagnostics/structured_exception.h"
 #include "logging/debug_logger.h"
+#include "logging/format_tokens.h"
 #include "logging/log_levels.h"
 #include "text/code_page.h"
 #include "text/zul_string.h"
@@ -16,24 +17,7 @@ namespace {
 // Longest text the readability tests look at, in characters.
 constexpr UINT_PTR kMaxTestedChars = 1024;
 
-enum class Kind : int {
-  Char = 1,
-  WideChar,
-  Int,
-  UnsignedInt,
-  Long,
-  UnsignedLong,
-  Short,
-  UnsignedShort,
-  Int64,
-  UnsignedInt64,
-  Double,
-  LongDouble,
-  IntPointer,
-  VoidPointer,
-  NarrowString,
-  WideString,
-};
+using Kind = ArgumentKind;
 
 const wchar_t* TypeName(Kind kind) {
   static const wchar_t* const kNames[] = {
@@ -42,66 +26,6 @@ const wchar_t* TypeName(Kind kind) {
       L"__int64", L"unsigned __int64", L"double",      L"long double",
       L"int*",    L"void*",            L"char*",       L"wchar_t*"};
   return kNames[static_cast<int>(kind) - 1];
-}
-
-// How many bytes of an argument's own slot the formatter reads.
-UINT_PTR SlotBytesRead(Kind kind) {
-  switch (kind) {
-    case Kind::Char: return 1;
-    case Kind::WideChar:
-    case Kind::Short:
-    case Kind::UnsignedShort: return 2;
-    case Kind::Int64:
-    case Kind::UnsignedInt64:
-    case Kind::Double:
-    case Kind::LongDouble: return 8;
-    default: return 4;
-  }
-}
-
-bool ReadsFromSlotOnly(Kind kind) { return static_cast<int>(kind) <= static_cast<int>(Kind::LongDouble); }
-
-enum class Prefix { None, Short, Long, Int64 };
-
-// The kind a conversion character reads with its size prefix, or false when the
-// formatter does not accept the conversion.
-bool Classify(wchar_t conversion, Prefix prefix, bool wideMeaning, Kind* kind) {
-  // %c and %s follow the format's width; %C and %S take the other one; h and l decide.
-  const auto byWidth = [&](Kind narrow, Kind wide, bool sameAsFormat) {
-    if (prefix == Prefix::Short) return narrow;
-    if (prefix == Prefix::Long) return wide;
-    return (wideMeaning == sameAsFormat) ? wide : narrow;
-  };
-  switch (conversion) {
-    case L'c': *kind = byWidth(Kind::Char, Kind::WideChar, true); return true;
-    case L'C': *kind = byWidth(Kind::Char, Kind::WideChar, false); return true;
-    case L's': *kind = byWidth(Kind::NarrowString, Kind::WideString, true); return true;
-    case L'S': *kind = byWidth(Kind::NarrowString, Kind::WideString, false); return true;
-    case L'd':
-    case L'i':
-      *kind = prefix == Prefix::Long    ? Kind::Long
-              : prefix == Prefix::Short ? Kind::Short
-              : prefix == Prefix::Int64 ? Kind::Int64
-                                        : Kind::Int;
-      return true;
-    case L'u':
-    case L'o':
-    case L'x':
-    case L'X':
-      *kind = prefix == Prefix::Long    ? Kind::UnsignedLong
-              : prefix == Prefix::Short ? Kind::UnsignedShort
-              : prefix == Prefix::Int64 ? Kind::UnsignedInt64
-                                        : Kind::UnsignedInt;
-      return true;
-    case L'e':
-    case L'E':
-    case L'g':
-    case L'G': *kind = Kind::Double; return true;
-    case L'f': *kind = prefix == Prefix::Long ? Kind::LongDouble : Kind::Double; return true;
-    case L'n': *kind = Kind::IntPointer; return true;
-    case L'p': *kind = Kind::VoidPointer; return true;
-    default: return false;
-  }
 }
 
 // One argument as the walk read it.
@@ -182,17 +106,10 @@ Examined TakeArgument(Kind kind, va_list* args) {
     return argument;
   }
   const bool read = ReadGuarded([&] {
-    switch (kind) {
-      case Kind::Int64:
-      case Kind::UnsignedInt64: argument.bits = va_arg(*args, unsigned long long); break;
-      case Kind::Double:
-      case Kind::LongDouble: argument.real = va_arg(*args, double); break;
-      case Kind::IntPointer:
-      case Kind::VoidPointer:
-      case Kind::NarrowString:
-      case Kind::WideString: argument.pointer = va_arg(*args, const void*); break;
-      default: argument.bits = va_arg(*args, unsigned int); break;
-    }
+    const ArgumentValue value = TakeArgumentValue(kind, args);
+    argument.bits = value.bits;
+    argument.real = value.real;
+    argument.pointer = value.pointer;
   });
   if (!read) {
     argument.failed = true;
@@ -227,38 +144,21 @@ Examined TakeArgument(Kind kind, va_list* args) {
 // takes the next argument as that kind and answers whether it passed.
 template <typename TakeNext>
 bool Walk(const wchar_t* format, va_list args, bool wideMeaning, TakeNext&& take) {
-  const wchar_t* position = format;
+  FormatTokens tokens(format, wideMeaning);
   for (;;) {
-    const wchar_t* percent = std::wcschr(position, L'%');
-    if (percent == nullptr) return true;
-    const wchar_t* at = percent + 1;
-    while (*at == L' ' || *at == L'#' || *at == L'+' || *at == L'-') ++at;
-    for (;;) {
-      while ((*at >= L'0' && *at <= L'9') || *at == L'.') ++at;
-      if (*at != L'*') break;
-      if (!take(Kind::Int, &args)) return false;
-      ++at;
+    const FormatPiece piece = tokens.Next();
+    switch (piece.type) {
+      case FormatPiece::kEnd: return true;
+      case FormatPiece::kInvalid: return false;
+      case FormatPiece::kText: continue;
+      case FormatPiece::kPercent:
+      case FormatPiece::kConversion:
+        for (int star = 0; star < piece.starArguments; ++star) {
+          if (!take(Kind::Int, &args)) return false;
+        }
+        if (piece.type == FormatPiece::kConversion && !take(piece.kind, &args)) return false;
+        continue;
     }
-    Prefix prefix = Prefix::None;
-    if (*at == L'h') {
-      prefix = Prefix::Short;
-      ++at;
-    } else if (*at == L'l') {
-      prefix = Prefix::Long;
-      ++at;
-    } else if (*at == L'I') {
-      if (at[1] != L'6' || at[2] != L'4') return false;
-      prefix = Prefix::Int64;
-      at += 3;
-    }
-    if (*at == L'%') {
-      position = at + 1;
-      continue;
-    }
-    Kind kind;
-    if (!Classify(*at, prefix, wideMeaning, &kind)) return false;
-    if (!take(kind, &args)) return false;
-    position = at;
   }
 }
 
@@ -364,19 +264,10 @@ bool CertainlyPasses(const wchar_t* format, va_list args, bool wideMeaning) {
         const UINT_PTR slotBytes = ReadsFromSlotOnly(kind) ? SlotBytesRead(kind) : sizeof(void*);
         static_cast<void>(slot[0]);
         static_cast<void>(slot[slotBytes - 1]);
-        switch (kind) {
-          case Kind::Int64:
-          case Kind::UnsignedInt64: static_cast<void>(va_arg(*next, unsigned long long)); break;
-          case Kind::Double:
-          case Kind::LongDouble: static_cast<void>(va_arg(*next, double)); break;
-          case Kind::VoidPointer: static_cast<void>(va_arg(*next, const void*)); break;
-          case Kind::NarrowString:
-            if (const char* text = va_arg(*next, const char*)) ReadToEnd(text);
-            break;
-          case Kind::WideString:
-            if (const wchar_t* text = va_arg(*next, const wchar_t*)) ReadToEnd(text);
-            break;
-          default: static_cast<void>(va_arg(*next, unsigned int)); break;
+        const ArgumentValue value = TakeArgumentValue(kind, next);
+        if (value.pointer != nullptr) {
+          if (kind == Kind::NarrowString) ReadToEnd(static_cast<const char*>(value.pointer));
+          if (kind == Kind::WideString) ReadToEnd(static_cast<const wchar_t*>(value.pointer));
         }
         return true;
       });

@@ -6,6 +6,7 @@
 #include "diagnostics/structured_exception.h"
 #include "logging/argument_check.h"
 #include "logging/debug_logger.h"
+#include "logging/format_tokens.h"
 #include "logging/report_sink.h"
 #include "text/decimal_text.h"
 #include "text/zul_string.h"
@@ -37,33 +38,46 @@ int FormatPlainConversions(wchar_t* out, std::size_t capacity, const wchar_t* fo
     return -1;
   };
   const auto fits = [&](std::size_t count) { return count < capacity - length; };
-  for (const volatile wchar_t* at = format; *at != L'\0'; ++at) {
-    const wchar_t c = *at;
-    if (c != L'%') {
-      if (!fits(1)) return fail();
-      out[length++] = c;
+  const auto append = [&](const volatile wchar_t* text, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) out[length++] = text[i];
+  };
+  FormatTokens tokens(format, true);
+  for (;;) {
+    const FormatPiece piece = tokens.Next();
+    if (piece.type == FormatPiece::kEnd) break;
+    if (piece.type == FormatPiece::kText) {
+      if (!fits(piece.length)) return fail();
+      append(piece.text, piece.length);
       continue;
     }
-    const wchar_t conversion = *++at;
-    if (conversion == L'%') {
+    if (!piece.plain) return fail();
+    if (piece.type == FormatPiece::kPercent) {
       if (!fits(1)) return fail();
       out[length++] = L'%';
-    } else if (conversion == L'd' || conversion == L'i' || conversion == L'u') {
-      const int value = va_arg(args, int);
-      const bool negative = conversion != L'u' && value < 0;
+    } else if (piece.type == FormatPiece::kConversion && piece.kind == ArgumentKind::Int &&
+               (piece.conversion == L'd' || piece.conversion == L'i')) {
+      const int value = static_cast<int>(TakeArgumentValue(piece.kind, &args).bits);
       // The magnitude as unsigned: the most negative int has none as an int.
       unsigned magnitude = static_cast<unsigned>(value);
-      if (negative) magnitude = 0u - magnitude;
       wchar_t digits[11];
       wchar_t* end = digits;
-      if (negative) *end++ = L'-';
+      if (value < 0) {
+        *end++ = L'-';
+        magnitude = 0u - magnitude;
+      }
       end = AppendDecimal(end, magnitude);
       const auto count = static_cast<std::size_t>(end - digits);
       if (!fits(count)) return fail();
-      std::wmemcpy(out + length, digits, count);
-      length += count;
-    } else if (conversion == L's') {
-      const wchar_t* const text = va_arg(args, const wchar_t*);
+      append(digits, count);
+    } else if (piece.type == FormatPiece::kConversion && piece.kind == ArgumentKind::UnsignedInt &&
+               piece.conversion == L'u') {
+      wchar_t digits[10];
+      const auto value = static_cast<unsigned>(TakeArgumentValue(piece.kind, &args).bits);
+      const auto count = static_cast<std::size_t>(AppendDecimal(digits, value) - digits);
+      if (!fits(count)) return fail();
+      append(digits, count);
+    } else if (piece.type == FormatPiece::kConversion && piece.kind == ArgumentKind::WideString) {
+      const auto* const text = static_cast<const volatile wchar_t*>(TakeArgumentValue(piece.kind, &args).pointer);
       if (text == nullptr) return fail();
       for (const volatile wchar_t* from = text; *from != L'\0'; ++from) {
         if (!fits(1)) return fail();
