@@ -215,12 +215,12 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
     const DWORD error = ::GetLastError();
     failed_ = true;
     ReportProblem(L"Debug trace file " + name + L" was not open : " + Win32CallError(L"CreateFileW", error), error,
-                  &lastOpenError_);
+                  &openErrors_);
     return false;
   }
   fileName_ = name;
   failed_ = false;
-  lastOpenError_ = 0;
+  openErrors_.Succeeded();
   owner_.ResetLastErrno();
   encoding_ = static_cast<Encoding>(wanted);
   position_ = 0;
@@ -380,11 +380,11 @@ bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndM
     SeekTo(position_);
     failed_ = true;
     ReportProblem(L"Could not write debug trace file " + fileName_ + L" : " + Win32CallError(L"WriteFile", error),
-                  error, &lastWriteError_);
+                  error, &writeErrors_);
     return false;
   }
   end_ = std::max(end_, position_ + static_cast<std::int64_t>(total));
-  lastWriteError_ = 0;
+  writeErrors_.Succeeded();
   position_ = lineEnd;
   // The next line goes over the marker.
   return !marked || SeekTo(position_);
@@ -410,11 +410,9 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
   return static_cast<std::size_t>(end - bytes);
 }
 
-void DebugFileOutput::ReportProblem(const std::wstring& text, DWORD error, DWORD* lastError) {
+void DebugFileOutput::ReportProblem(const std::wstring& text, DWORD error, OncePerRun* told) {
   lastProblem_ = text;
-  if (error == *lastError) return;
-  *lastError = error;
-  owner_.LogDebugFileProblem(L"[DIAG] " + text);
+  if (told->IsNew(static_cast<long>(error))) owner_.LogDebugFileProblem(L"[DIAG] " + text);
 }
 
 bool DebugFileOutput::WriteHeader() {

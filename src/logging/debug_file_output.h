@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logging/log_file_names.h"
+#include "logging/once_per_run.h"
 #include "win32/unique_resource.h"
 
 class DebugLogger;
@@ -123,7 +124,7 @@ class DebugFileOutput {
   std::size_t Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const;
   // Tells a failure of the file to the owner's other outputs, once per run of the same
   // error, and keeps its text for LastProblem.
-  void ReportProblem(const std::wstring& text, DWORD error, DWORD* lastError);
+  void ReportProblem(const std::wstring& text, DWORD error, OncePerRun* told);
   std::int64_t FindEndOfLogMarker() const;
   bool SeekTo(std::int64_t position);
   LogFileDate Today() const;
@@ -144,9 +145,9 @@ class DebugFileOutput {
   Encoding encoding_ = kSingleByte;  // of the open file
   LogFileDate fileDate_;
   DWORD lastCheck_ = 0;  // tick count of the last retry
-  DWORD lastOpenError_ = 0;  // reported once per run of the same Win32 error
+  OncePerRun openErrors_;  // Win32 errors of opens, and of writes, each told once per run
+  OncePerRun writeErrors_;
   std::uint64_t lostLines_ = 0;
-  DWORD lastWriteError_ = 0;  // the same for writes
   std::wstring lastProblem_;
   // The conversions of the multi-byte encodings, kept for the life of the output.
   std::locale utf8_;

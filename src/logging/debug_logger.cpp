@@ -86,10 +86,7 @@ std::wstring DebugLogger::LogErrno(const wchar_t* format, ...) {
   va_end(args);
   text.AppendFormat(L" : %s (error : %d)", errorText.get() != nullptr ? errorText.get() : L"", error);
   const std::wstring message = text.GetWide() != nullptr ? text.GetWide() : L"";
-  if (error != lastErrno_) {
-    lastErrno_ = error;
-    LogDebugFileProblem(message);
-  }
+  if (errnoTold_.IsNew(error)) LogDebugFileProblem(message);
   return message;
 }
 

@@ -14,6 +14,7 @@
 #include "logging/log_queue.h"
 #include "logging/log_record.h"
 #include "logging/log_thresholds.h"
+#include "logging/once_per_run.h"
 #include "logging/syslog_output.h"
 #include "report/report_environment.h"
 #include "text/zul_string.h"
@@ -134,7 +135,7 @@ class DebugLogger : public Thread {
   // file, whose head has it already.
   void AddReportLine(int level, const wchar_t* text);
   // The debug file output sets it back to 0 after each successful open and write.
-  void ResetLastErrno() noexcept { lastErrno_ = 0; }
+  void ResetLastErrno() noexcept { errnoTold_.Succeeded(); }
 
   bool IsRunning() const noexcept { return running_.load(std::memory_order_relaxed); }
   // Waits (1 ms steps, up to timeoutMs or for ever with Thread::kInfinite) until
@@ -326,8 +327,8 @@ class DebugLogger : public Thread {
   bool eventLogEnabled_ = true;
   int eventLogTimeThreshold_ = 60;
   int debugLogEncoding_ = 0;
-  // Read and written only by LogErrno on the logger thread.
-  int lastErrno_ = 0;
+  // The last error number LogErrno told; logger thread only.
+  OncePerRun errnoTold_;
   // Owner-set hooks, and whether a new debug file gets the environment report.
   DebugFileOpenedListener* fileOpenedListener_ = nullptr;
   LogRedirectSink* redirectSink_ = nullptr;

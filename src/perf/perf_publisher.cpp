@@ -1,6 +1,6 @@
 #include "perf/perf_publisher.h"
 
-HANDLE PerfPublisher::s_eventSource = nullptr;
+constinit UniqueEventSource PerfPublisher::s_eventSource;
 std::int32_t PerfPublisher::s_instanceCount = 0;
 
 PerfPublisher::PerfPublisher(const wchar_t* serviceName, PerfTableEntry* table)
@@ -15,10 +15,7 @@ PerfPublisher::PerfPublisher(const wchar_t* serviceName, PerfTableEntry* table)
 PerfPublisher::~PerfPublisher() {
   counterBlockView_.reset();
   counterBlockSection_.reset();
-  if (--s_instanceCount <= 0 && s_eventSource != nullptr) {
-    ::DeregisterEventSource(s_eventSource);
-    s_eventSource = nullptr;
-  }
+  if (--s_instanceCount <= 0) s_eventSource.reset();
   // The lock member is destroyed last.
 }
 
@@ -28,8 +25,8 @@ void PerfPublisher::AdoptCounterBlock(HANDLE section, void* view) noexcept {
 }
 
 void PerfPublisher::CountTable() {
-  // Word 8 of each object is zeroed before counting, so counting the same table again
-  // gives the same table.
+  // Each object's counterCount is zeroed before counting, so counting the same table
+  // again gives the same table.
   std::int32_t lastObject = -1;
   for (std::int32_t i = 0; table_[i].kind != kPerfEntryEnd; ++i) {
     ++entryCount_;

@@ -34,8 +34,8 @@ class PerfPublisher {
   // Values shared by all publishers of the process. The event source is deregistered by
   // the destruction that brings the instance count to zero.
   static std::int32_t InstanceCount() noexcept { return s_instanceCount; }
-  static HANDLE EventSource() noexcept { return s_eventSource; }
-  static void SetEventSource(HANDLE source) noexcept { s_eventSource = source; }
+  static HANDLE EventSource() noexcept { return s_eventSource.get(); }
+  static void SetEventSource(HANDLE source) noexcept { s_eventSource.reset(source); }
 
  private:
   void CountTable();
@@ -48,8 +48,9 @@ class PerfPublisher {
   UniqueMappedView counterBlockView_;
   Optex lock_;
 
-  // Built and destroyed during single-threaded start-up and exit, so no lock.
-  static HANDLE s_eventSource;
+  // Built and destroyed during single-threaded start-up and exit, so no lock. Constant-
+  // initialised, so it outlives every publisher built at start-up.
+  static constinit UniqueEventSource s_eventSource;
   static std::int32_t s_instanceCount;
 };
 

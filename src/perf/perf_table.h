@@ -2,23 +2,24 @@
 
 #include <cstdint>
 
-// One entry of the performance object and counter table. The words keep their order and
-// meaning on every architecture; the two text words are pointer-sized on 64-bit builds.
+// One entry of the performance object and counter table: fourteen words whose order and
+// meaning are the same on every architecture; the two texts are pointer-sized on 64-bit
+// builds.
 struct PerfTableEntry {
-  std::int32_t kind;            // word 0: PerfEntryKind
-  std::int32_t identifier;      // word 1: the entry's own number; -1 in the end entry
-  const wchar_t* name;          // word 2
-  const wchar_t* help;          // word 3
-  std::int32_t detailLevel;     // word 4: PERF_DETAIL_NOVICE (100), 0 in the end entry
-  std::int32_t defaultCounter;  // word 5: object: its first counter; counter: -1
-  std::int32_t objectParam1;    // word 6: object: 40 (meaning belongs to the publishing side)
-  std::int32_t objectParam2;    // word 7: object: 30
-  std::int32_t counterCount;    // word 8: object: filled at start-up
-  std::int32_t nextObject;      // word 9: object: index of the next object, -1 for the last
-  std::int32_t reserved1;       // word 10
-  std::int32_t reserved2;       // word 11
-  std::int32_t counterFlag;     // word 12: 1 for the connection state counter
-  std::uint32_t counterType;    // word 13: counter: PERF_COUNTER_RAWCOUNT
+  std::int32_t kind;            // PerfEntryKind
+  std::int32_t identifier;      // the entry's own number; -1 in the end entry
+  const wchar_t* name;
+  const wchar_t* help;
+  std::int32_t detailLevel;     // kPerfDetailNovice; 0 in the end entry
+  std::int32_t defaultCounter;  // object: its first counter; counter: -1
+  std::int32_t objectParam1;    // object: 40 (its meaning belongs to the publishing side)
+  std::int32_t objectParam2;    // object: 30
+  std::int32_t counterCount;    // object: filled in at start-up
+  std::int32_t nextObject;      // object: index of the next object, -1 for the last
+  std::int32_t reserved1;
+  std::int32_t reserved2;
+  std::int32_t counterFlag;     // 1 for the connection state counter
+  std::uint32_t counterType;    // counter: kPerfCounterRawCount
 };
 
 #if !defined(_WIN64)
@@ -38,7 +39,8 @@ inline constexpr std::uint32_t kPerfCounterRawCount = 0x10000;
 inline constexpr const wchar_t* kServiceName = L"Varrowmere Enterprise Server";
 
 // The server's table: one object with eight counters and the end entry. It lies in
-// writable data because the publisher fills in words 8 and 9 at start-up.
+// writable data because the publisher fills in each object's counterCount and nextObject at
+// start-up.
 inline constexpr int kVarrowmereServerTableEntries = 10;
 extern PerfTableEntry g_varrowmereServerTable[kVarrowmereServerTableEntries];
 

@@ -13,7 +13,9 @@ class UniqueResource {
  public:
   using pointer = typename Traits::pointer;
 
-  UniqueResource() noexcept = default;
+  // Constant-initialised where the resource's "none" is a constant, so a static owner is
+  // built before, and torn down after, every object built at start-up.
+  constexpr UniqueResource() noexcept = default;
   explicit UniqueResource(pointer value) noexcept : value_(value) {}
   ~UniqueResource() { reset(); }
 
@@ -43,7 +45,7 @@ class UniqueResource {
 
 struct KernelHandleTraits {
   using pointer = HANDLE;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer handle) noexcept { ::CloseHandle(handle); }
 };
 
@@ -64,37 +66,37 @@ struct FindHandleTraits {
 // A stream of the C run time.
 struct CrtFileTraits {
   using pointer = std::FILE*;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer file) noexcept { std::fclose(file); }
 };
 
 struct MappedViewTraits {
   using pointer = void*;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer view) noexcept { ::UnmapViewOfFile(view); }
 };
 
 struct RegistryKeyTraits {
   using pointer = HKEY;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer key) noexcept { ::RegCloseKey(key); }
 };
 
 struct EventSourceTraits {
   using pointer = HANDLE;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer source) noexcept { ::DeregisterEventSource(source); }
 };
 
 struct ModuleTraits {
   using pointer = HMODULE;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer module) noexcept { ::FreeLibrary(module); }
 };
 
 struct LocalMemoryTraits {
   using pointer = void*;
-  static pointer none() noexcept { return nullptr; }
+  static constexpr pointer none() noexcept { return nullptr; }
   static void close(pointer memory) noexcept { ::LocalFree(memory); }
 };
 
