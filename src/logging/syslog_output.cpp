@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <utility>
 
 #include "logging/line_breaks.h"
 #include "logging/log_levels.h"
@@ -21,13 +22,27 @@ constexpr int kTimeStampChars = 40;
 // Room for the line in any ANSI code page, UTF-8 included (three bytes per UTF-16 unit).
 constexpr int kNarrowLineBytes = 3 * SyslogOutput::kLineBufferChars;
 
-// A record is one line on the wire.
-wchar_t* EscapeLineBreaks(const wchar_t* text, wchar_t (&escaped)[SyslogOutput::kLineBufferChars]) {
+// Room for a line formatted from texts of at most a line's length each, before its line
+// breaks are escaped and it is cut.
+constexpr int kFormattedLineChars = 2048;
+
+// At most a line's worth of a text: no more of it can reach the line.
+const wchar_t* LineWorthOf(const wchar_t* text, wchar_t (&copy)[SyslogOutput::kLineBufferChars]) {
   if (text == nullptr) return nullptr;
-  const std::size_t length =
-      CopyEscapingLineBreaks(text, std::wcslen(text), escaped, SyslogOutput::kLineBufferChars - 1);
-  escaped[length] = L'\0';
-  return escaped;
+  const std::size_t length = wcsnlen(text, SyslogOutput::kLineLimit);
+  std::wmemcpy(copy, text, length);
+  copy[length] = L'\0';
+  return copy;
+}
+
+// The priority of a record: the facility's code times 8, with the level's severity in the
+// low three bits. Levels 0 to 5 are severities 2 to 7; the severity must not spill into
+// the facility, so every level above 5 is the lowest severity, debug, and a level below
+// -2 the highest, emergency.
+int Priority(int facility, int level) {
+  constexpr int kDebugSeverity = 7;
+  const int severity = level > kLogAlways ? kDebugSeverity : (level + 2 < 0 ? 0 : level + 2);
+  return (facility * 8) | severity;
 }
 
 // Host text "a.b.c.d" or a name: the address of a dotted form, else the first address
@@ -90,12 +105,11 @@ bool ToAnsiCodePage(const wchar_t* line, char* bytes, int capacity) {
 std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
   const std::string list = serverList.substr(0, kMaxServerListBytes);
   std::vector<SyslogTarget> targets;
-  // A trailing comma ends the list; a leading or doubled one gives a target with an empty
-  // host, which never resolves.
   for (std::size_t start = 0; start < list.size();) {
     const std::size_t comma = list.find(',', start);
     const std::size_t end = comma == std::string::npos ? list.size() : comma;
-    targets.push_back(TargetOf(list.substr(start, end - start)));
+    SyslogTarget target = TargetOf(list.substr(start, end - start));
+    if (!target.host.empty()) targets.push_back(std::move(target));
     start = comma == std::string::npos ? list.size() : comma + 1;
   }
   return targets;
@@ -179,19 +193,20 @@ void SyslogOutput::Connect(bool blocking) {
 
 int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
                              wchar_t (&line)[kLineBufferChars]) {
-  const int priority = (style.facility * 8) | (record.level + 2);
+  const int priority = Priority(style.facility, record.level);
   const unsigned long eventCode = ShortEventCode(record.eventId, record.level);
   const unsigned thread = static_cast<unsigned>(record.threadId);
 
   wchar_t message[kLineBufferChars];
   wchar_t userText[kLineBufferChars];
   wchar_t application[kLineBufferChars];
-  const wchar_t* escapedMessage = EscapeLineBreaks(record.message, message);
-  const wchar_t* escapedUserText = EscapeLineBreaks(record.userText, userText);
-  const wchar_t* escapedApplication = EscapeLineBreaks(style.application != nullptr ? style.application : L"",
-                                                       application);
+  const wchar_t* messageText = LineWorthOf(record.message, message);
+  const wchar_t* user = LineWorthOf(record.userText, userText);
+  const wchar_t* app = LineWorthOf(style.application != nullptr ? style.application : L"", application);
 
-  std::wmemset(line, L'\0', kLineBufferChars);
+  // The texts go in with their line breaks; escaping the whole line afterwards lets the
+  // cut see every escape whole.
+  wchar_t formatted[kFormattedLineChars] = {};
   if (style.header) {
     std::tm brokenDown{};
     brokenDown.tm_year = record.time.wYear - 1900;
@@ -202,28 +217,28 @@ int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFie
     brokenDown.tm_sec = record.time.wSecond;
     wchar_t stamp[kTimeStampChars] = {};
     std::wcsftime(stamp, kTimeStampChars, L"%b %d %H:%M:%S", &brokenDown);
-    if (escapedUserText != nullptr) {
-      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority, stamp,
-                   hostName_.c_str(), escapedApplication, thread, sequenceNumber_, eventCode, escapedUserText,
-                   escapedMessage);
+    if (user != nullptr) {
+      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority,
+                   stamp, hostName_.c_str(), app, thread, sequenceNumber_, eventCode, user, messageText);
     } else {
-      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp, hostName_.c_str(),
-                   escapedApplication, thread, sequenceNumber_, eventCode, escapedMessage);
+      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp,
+                   hostName_.c_str(), app, thread, sequenceNumber_, eventCode, messageText);
     }
-  } else if (escapedUserText != nullptr) {
-    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, escapedApplication, thread,
-                 sequenceNumber_, eventCode, escapedUserText, escapedMessage);
+  } else if (user != nullptr) {
+    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, app, thread,
+                 sequenceNumber_, eventCode, user, messageText);
   } else {
-    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, escapedApplication, thread,
-                 sequenceNumber_, eventCode, escapedMessage);
+    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, app, thread,
+                 sequenceNumber_, eventCode, messageText);
   }
-  line[kLineLimit] = L'\0';
-  const int length = static_cast<int>(std::wcslen(line));
+  formatted[kFormattedLineChars - 1] = L'\0';
+
+  std::wmemset(line, L'\0', kLineBufferChars);
+  const std::size_t length = CopyEscapingLineBreaks(formatted, std::wcslen(formatted), line, kLineLimit);
   line[length] = L'\n';
-  line[length + 1] = L'\0';
 
   if (++sequenceNumber_ > kSequenceLimit) sequenceNumber_ = 0;
-  return length + 1;
+  return static_cast<int>(length) + 1;
 }
 
 void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields& record) {

@@ -59,7 +59,9 @@ class SyslogOutput {
   SyslogOutput(const SyslogOutput&) = delete;
   SyslogOutput& operator=(const SyslogOutput&) = delete;
 
-  // The targets of a server list, in list order, none of them connected.
+  // The targets of a server list, in list order, none of them connected. An entry
+  // without a host (empty, or only a port) makes no target: resolving an empty name
+  // would give this machine's own address.
   static std::vector<SyslogTarget> ParseServerList(const std::string& serverList);
 
   // Starts the socket library, learns the host name and parses the list afresh. Does
@@ -74,7 +76,8 @@ class SyslogOutput {
   void Close();
 
   // Formats the record's line into `line`, line feed included, and advances the sequence
-  // number. Answers the line's length.
+  // number. Answers the line's length. A line cut to kLineLimit ends before an escaped
+  // line break that does not fit whole.
   int FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
                  wchar_t (&line)[kLineBufferChars]);
 

@@ -34,9 +34,12 @@ TEST(SyslogServerList, EachEntryGivesOneTargetInListOrder) {
       {"collector1:601/TCP", {{"collector1", 601, true}}},
       {"collector1:601 /tcp", {{"collector1", 601, false}}},  // the marker must follow the digits
       {"collector1/tcp", {{"collector1/tcp", 514, false}}},   // no colon: no port, no marker
-      {"a,b,", {{"a", 514, false}, {"b", 514, false}}},      // a trailing comma adds nothing
-      {",a", {{"", 514, false}, {"a", 514, false}}},          // a leading one adds an empty host
-      {"a,,b", {{"a", 514, false}, {"", 514, false}, {"b", 514, false}}},
+      {"a,b,", {{"a", 514, false}, {"b", 514, false}}},  // a trailing comma adds nothing
+      // Nor does an entry without a host: the empty name would resolve to this machine.
+      {",a", {{"a", 514, false}}},
+      {"a,,b", {{"a", 514, false}, {"b", 514, false}}},
+      {",", {}},
+      {":601/tcp,b", {{"b", 514, false}}},
       {" 10.0.0.1:70000", {{" 10.0.0.1", 70000 & 0xFFFF, false}}},  // spaces kept, port's low 16 bits
       {"", {}},
   };
@@ -119,6 +122,17 @@ TEST_F(SyslogLine, LayoutsPriorityAndEscapesByteForByte) {
   }
 }
 
+TEST_F(SyslogLine, TheCutEndsBeforeAnEscapeThatDoesNotFitWhole) {
+  // Four lengths of text before the line breaks put the cut at each place of an escape.
+  for (std::size_t before = 0; before < 4; ++before) {
+    SCOPED_TRACE(before);
+    const std::wstring message = std::wstring(before, L'a') + std::wstring(200, L'\n');
+    std::string expected = "<3> app {0x1} 000" + std::to_string(before) + ": (#10000) " + std::string(before, 'a');
+    while (expected.size() + 4 <= SyslogOutput::kLineLimit) expected += "#012";
+    EXPECT_EQ(Format({false, 0, L"app"}, {{}, 1, 1, message.c_str(), 0, nullptr}), expected + "\n");
+  }
+}
+
 TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
   const SyslogLineStyle style{false, 0, L"app"};
   const SyslogRecordFields record{{}, 1, 3, L"m", 0, nullptr};
@@ -129,11 +143,11 @@ TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
 
 // ---- Against collectors of the test's own ----
 
-// A socket on an ephemeral loopback port. A stream socket listens unless told not to,
-// which leaves a port where connections are refused.
+// A socket on an ephemeral port of the loopback address, or of every address. A stream
+// socket listens unless told not to, which leaves a port where connections are refused.
 class LoopbackSocket {
  public:
-  explicit LoopbackSocket(int type, bool listen = true, int receiveBuffer = 0) {
+  explicit LoopbackSocket(int type, bool listen = true, int receiveBuffer = 0, const char* bindTo = "127.0.0.1") {
     socket_.reset(::socket(AF_INET, type, 0));
     EXPECT_TRUE(socket_);
     if (receiveBuffer > 0) {
@@ -142,7 +156,7 @@ class LoopbackSocket {
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    address.sin_addr.s_addr = ::inet_addr(bindTo);
     EXPECT_EQ(::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
     int length = sizeof(address);
     EXPECT_EQ(::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
@@ -198,6 +212,18 @@ std::string ReadToEnd(SOCKET socket) {
     bytes.append(chunk, static_cast<std::size_t>(count));
   }
   return bytes;
+}
+
+// The datagrams that came, each one whole, until none came for a while.
+std::vector<std::string> ReadDatagrams(SOCKET socket) {
+  std::vector<std::string> datagrams;
+  char datagram[2048];
+  while (LoopbackSocket::Readable(socket, 300)) {
+    const int count = ::recv(socket, datagram, sizeof(datagram), 0);
+    if (count <= 0) break;
+    datagrams.emplace_back(datagram, static_cast<std::size_t>(count));
+  }
+  return datagrams;
 }
 
 bool StreamEnded(SOCKET socket, DWORD timeoutMs = 5000) {
@@ -309,6 +335,59 @@ TEST_F(SyslogCollectors, UnrepresentableCharacterBecomesQuestionMarkAndTheDatagr
   const std::string line(datagram, static_cast<std::size_t>(count));
   EXPECT_EQ(line.substr(0, 9), "<4> app {");
   EXPECT_EQ(line.substr(line.size() - 28), "0000: (#20000) snow ? man ?\n");
+}
+
+TEST_F(SyslogCollectors, AnEntryWithoutAHostSendsNowhere) {
+  // Bound to every address, so a line sent to this machine's own address arrives too.
+  LoopbackSocket collector(SOCK_DGRAM, true, 0, "0.0.0.0");
+  DebugLogger logger;
+  Configure(&logger, "," + collector.Entry() + ",," + collector.Entry("", "") + ",");
+  logger.SetAddSyslogHeader(false);
+  logger.SetApplicationName(L"app");
+  logger.AddRecord(2, 0, 0, L"first", nullptr);
+  logger.AddRecord(2, 0, 0, L"second", nullptr);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+  logger.Stop();
+
+  const std::vector<std::string> datagrams = ReadDatagrams(collector.get());
+  ASSERT_EQ(datagrams.size(), 2u) << "each record once, from the one entry with a host";
+  EXPECT_EQ(datagrams[0].substr(datagrams[0].size() - 21), "0000: (#20000) first\n");
+  EXPECT_EQ(datagrams[1].substr(datagrams[1].size() - 22), "0001: (#20000) second\n");
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connected to ", 1));
+}
+
+TEST_F(SyslogCollectors, PriorityKeepsTheSeverityOfEveryLevelInTheRecordsFacility) {
+  // Levels 0 to 5 are severities 2 to 7; every level above them is debug, the lowest.
+  const int severityOfLevel[16] = {2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+  const std::regex datagram(R"(<(\d+)> app \{0x[0-9A-F]+\} \d{4}: \(#\d{5,6}\) level (\d+)\n)");
+  for (const int facility : {0, 1, 23}) {
+    SCOPED_TRACE(facility);
+    LoopbackSocket collector(SOCK_DGRAM);
+    DebugLogger logger;
+    Configure(&logger, collector.Entry());
+    logger.SetAddSyslogHeader(false);
+    logger.SetApplicationName(L"app");
+    logger.SetSyslogFacility(facility);
+    logger.SetSysLogLevel(15);
+    for (int level = 0; level < 16; ++level) {
+      logger.AddRecord(level, 0, 0, (L"level " + std::to_wstring(level)).c_str(), nullptr);
+    }
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
+    logger.Stop();
+
+    const std::vector<std::string> datagrams = ReadDatagrams(collector.get());
+    ASSERT_EQ(datagrams.size(), 16u);
+    for (int level = 0; level < 16; ++level) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(datagrams[level], match, datagram)) << datagrams[level];
+      EXPECT_EQ(std::stoi(match[2]), level);
+      const int priority = std::stoi(match[1]);
+      EXPECT_EQ(priority >> 3, facility) << "level " << level;
+      EXPECT_EQ(priority & 7, severityOfLevel[level]) << "level " << level;
+    }
+  }
 }
 
 TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNorWholeLines) {

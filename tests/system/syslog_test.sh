@@ -52,7 +52,11 @@ global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k"
 module(load="imudp")
 module(load="imtcp")
 template(name="raw" type="string" string="%rawmsg%\n")
-ruleset(name="udp") { action(type="omfile" file="$work/udp.log" template="raw") }
+template(name="priority" type="string" string="%syslogfacility% %syslogseverity% %rawmsg%\n")
+ruleset(name="udp") {
+  action(type="omfile" file="$work/udp.log" template="raw")
+  action(type="omfile" file="$work/priority.log" template="priority")
+}
 ruleset(name="tcp") { action(type="omfile" file="$work/tcp.log" template="raw") }
 input(type="imudp" address="127.0.0.1" port="$udp_port" ruleset="udp")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
@@ -160,6 +164,40 @@ for transport in tcp udp; do
     echo "ok: header with time stamp and host name ($transport)"
   else
     fail "header line ($transport): $(new_lines $transport)"
+  fi
+done
+
+# The cut at 509 characters never splits an escaped line break: four lengths of text
+# before the line breaks put the cut at each place of an escape.
+breaks=$(printf 'n%.0s' {1..200})
+breaks=${breaks//n/$'\n'}
+run_logger --no-header --level 2 "${breaks}x" "a${breaks}x" "aa${breaks}x" "aaa${breaks}x"
+for transport in tcp udp; do
+  wait_until 10 gained $transport 4
+  lengths=$(new_lines $transport | awk '{ print length($0) }' | sort | tr '\n' ' ')
+  if [[ $(new_line_count $transport) == 4 && "$lengths" == "506 507 508 509 " ]] &&
+    new_lines $transport | awk -v head="<4> varrowmere-logger {0x$(logged_thread)} " '
+      { rest = $0; if (index(rest, head) != 1) exit 1; rest = substr(rest, length(head) + 1)
+        if (rest !~ /^[0-9][0-9][0-9][0-9]: \(#20000\) a*(#012)+$/) exit 1 }'; then
+    echo "ok: the cut ends before an escape that does not fit ($transport)"
+  else
+    fail "cut at an escape ($transport): lengths $lengths"
+    new_lines $transport | sed 's/\(.\{20\}\).*\(.\{12\}\)$/\1...\2/'
+  fi
+done
+
+# The priority as rsyslog reads it: the level's severity stays in its three bits, in
+# the facility asked for; levels above 5 are debug (7).
+for case in "0 2 0 4" "1 7 1 7" "23 6 23 7" "0 15 0 7"; do
+  read -r facility level want_facility want_severity <<<"$case"
+  mark=$(line_count "$work/priority.log")
+  run_logger --no-header --facility "$facility" --level "$level" "priority"
+  wait_until 10 gained udp 1
+  got=$(tail -n +$((mark + 1)) "$work/priority.log" | sed -n 's/^\([0-9]* [0-9]*\) .*) priority$/\1/p')
+  if [[ "$got" == "$want_facility $want_severity" ]]; then
+    echo "ok: facility $facility, level $level: rsyslog reads facility ${got% *}, severity ${got#* }"
+  else
+    fail "facility $facility, level $level: rsyslog read \"$got\", expected \"$want_facility $want_severity\""
   fi
 done
 
