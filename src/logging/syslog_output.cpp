@@ -163,32 +163,95 @@ void SyslogOutput::Connect(bool blocking) {
         continue;
       }
     }
-    if (target.state == SyslogTarget::kConnected) continue;
-
-    const AddressBytes address(target.address);
-    if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address),
-                  sizeof(target.address)) == 0) {
-      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
-                 address[1], address[2], address[3]);
-      target.lastError = 0;
-      target.state = SyslogTarget::kConnected;
-      if (!blocking) {
-        u_long nonBlocking = 1;
-        ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
-      }
+    if (target.state == SyslogTarget::kConnected) {
+      if (!target.unsent.empty()) SendUnsent(target);
       continue;
     }
-    const int error = ::WSAGetLastError();
-    // Only the first failure after the list was parsed is told; a collector that stays
-    // down is retried every cycle in silence.
-    if (target.state == SyslogTarget::kNeverConnected) {
-      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
-                 error, address[0], address[1], address[2], address[3]);
+    // A change of the setting applies to a connect already under way as well.
+    target.blockingSends = blocking;
+    if (!target.connecting) StartConnect(target);
+    // Blocking, the pass waits for the answer, up to the limit; non-blocking, it only
+    // looks, and a later pass or line looks again.
+    while (target.connecting) {
+      const DWORD waited = ::GetTickCount() - target.connectStartedAt;
+      AwaitConnect(target, blocking && waited < kConnectLimitMs ? kConnectLimitMs - waited : 0);
+      if (!blocking) break;
     }
-    target.lastError = error;
-    target.socket.reset();
-    target.state = SyslogTarget::kDisconnected;
   }
+}
+
+void SyslogOutput::StartConnect(SyslogTarget& target) {
+  // The connect itself never blocks, so that its wait can have a limit.
+  u_long nonBlocking = 1;
+  ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
+  target.connectStartedAt = ::GetTickCount();
+  if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address), sizeof(target.address)) ==
+      0) {
+    Connected(target);
+    return;
+  }
+  const int error = ::WSAGetLastError();
+  if (error != WSAEWOULDBLOCK) {
+    ConnectFailed(target, error);
+    return;
+  }
+  target.connecting = true;
+}
+
+void SyslogOutput::AwaitConnect(SyslogTarget& target, DWORD waitMs) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(target.socket.get(), &writable);
+  FD_SET(target.socket.get(), &failed);
+  timeval wait{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+  const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+  if (ready == SOCKET_ERROR) {
+    ConnectFailed(target, ::WSAGetLastError());
+    return;
+  }
+  if (ready > 0) {
+    // A refused or unreachable collector shows on the failure set, with the reason as
+    // the socket's error.
+    int error = 0;
+    int length = sizeof(error);
+    ::getsockopt(target.socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    if (FD_ISSET(target.socket.get(), &failed) || error != 0) {
+      ConnectFailed(target, error != 0 ? error : WSAECONNREFUSED);
+    } else {
+      Connected(target);
+    }
+    return;
+  }
+  if (::GetTickCount() - target.connectStartedAt >= kConnectLimitMs) ConnectFailed(target, WSAETIMEDOUT);
+}
+
+void SyslogOutput::Connected(SyslogTarget& target) {
+  const AddressBytes address(target.address);
+  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
+             address[1], address[2], address[3]);
+  target.connecting = false;
+  target.lastError = 0;
+  target.state = SyslogTarget::kConnected;
+  if (target.blockingSends) {
+    u_long nonBlocking = 0;
+    ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
+  }
+}
+
+void SyslogOutput::ConnectFailed(SyslogTarget& target, int error) {
+  // Only the first failure after the list was parsed is told; a collector that stays
+  // down is retried every cycle in silence.
+  if (target.state == SyslogTarget::kNeverConnected) {
+    const AddressBytes address(target.address);
+    LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
+               error, address[0], address[1], address[2], address[3]);
+  }
+  target.connecting = false;
+  target.lastError = error;
+  target.socket.reset();
+  target.state = SyslogTarget::kDisconnected;
 }
 
 int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
@@ -249,6 +312,11 @@ void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields&
   bool converted = false;
   int byteCount = 0;
   for (SyslogTarget& target : targets_) {
+    // A connect that the pass did not wait for may have finished since.
+    if (target.connecting && target.connectLookedAt != ::GetTickCount()) {
+      target.connectLookedAt = ::GetTickCount();
+      AwaitConnect(target, 0);
+    }
     if (!target.socket || target.state <= SyslogTarget::kDisconnected) continue;
     if (!converted) {
       if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
@@ -260,6 +328,13 @@ void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields&
 }
 
 void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length) {
+  if (!target.unsent.empty()) {
+    if (!SendUnsent(target)) return;
+    if (!target.unsent.empty()) {
+      ++target.droppedLines;
+      return;
+    }
+  }
   int sent = 0;
   while (sent < length) {
     const int count = ::send(target.socket.get(), bytes + sent, length - sent, 0);
@@ -269,19 +344,58 @@ void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length)
     }
     const int error = ::WSAGetLastError();
     target.lastError = error;
-    // A full non-blocking socket costs this target the line, and nothing else.
-    if (error == WSAEWOULDBLOCK && sent == 0) return;
-    // Half a line on a stream would be glued to the next one: when the rest cannot go
-    // now, the connection ends so the collector sees the stream end instead.
-    Disconnect(target, error);
-    return;
+    if (error != WSAEWOULDBLOCK) {
+      Disconnect(target, error);
+      return;
+    }
+    // A full non-blocking socket: a line not begun is dropped whole; the rest of one
+    // begun goes first when the socket takes bytes again.
+    if (sent == 0) {
+      ++target.droppedLines;
+      return;
+    }
+    target.unsent.assign(bytes + sent, static_cast<std::size_t>(length - sent));
+    break;
   }
+  if (target.droppedLines > 0) ReportDroppedLines(target);
+}
+
+bool SyslogOutput::SendUnsent(SyslogTarget& target) {
+  std::size_t sent = 0;
+  while (sent < target.unsent.size()) {
+    const int count = ::send(target.socket.get(), target.unsent.data() + sent,
+                             static_cast<int>(target.unsent.size() - sent), 0);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    const int error = ::WSAGetLastError();
+    target.lastError = error;
+    if (error != WSAEWOULDBLOCK) {
+      Disconnect(target, error);
+      return false;
+    }
+    break;
+  }
+  target.unsent.erase(0, sent);
+  return true;
+}
+
+void SyslogOutput::ReportDroppedLines(SyslogTarget& target) {
+  const AddressBytes address(target.address);
+  LogMessage(kLogDebug,
+             L"[DIAG] EVENT=Syslog_lines_dropped, ERROR=%d, EVENTMSG=\"%lu lines dropped for %d.%d.%d.%d: the "
+             L"collector did not keep up\"",
+             WSAEWOULDBLOCK, target.droppedLines, address[0], address[1], address[2], address[3]);
+  target.droppedLines = 0;
 }
 
 void SyslogOutput::Disconnect(SyslogTarget& target, int error) {
+  if (target.droppedLines > 0) ReportDroppedLines(target);
   const AddressBytes address(target.address);
   LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connection lost to %d.%d.%d.%d\"",
              error, address[0], address[1], address[2], address[3]);
+  target.unsent.clear();
   target.socket.reset();
   target.state = SyslogTarget::kDisconnected;
 }
@@ -290,6 +404,20 @@ void SyslogOutput::Close() {
   if (!started_) return;
   for (SyslogTarget& target : targets_) {
     if (!target.socket) continue;
+    // Closed with half a line out, the stream would end in it and the collector would
+    // store it as a record: the rest gets the time limit to go.
+    for (const DWORD start = ::GetTickCount();
+         !target.unsent.empty() && target.socket && ::GetTickCount() - start < kConnectLimitMs;) {
+      if (!SendUnsent(target) || target.unsent.empty()) break;
+      fd_set writable;
+      FD_ZERO(&writable);
+      FD_SET(target.socket.get(), &writable);
+      timeval wait{0, 50 * 1000};
+      ::select(0, nullptr, &writable, nullptr, &wait);
+    }
+    if (target.droppedLines > 0) ReportDroppedLines(target);
+    target.unsent.clear();
+    target.connecting = false;
     target.socket.reset();
     target.lastError = 0;
     target.state = SyslogTarget::kDisconnected;

@@ -253,9 +253,8 @@ class SyslogCollectors : public ScratchKeyTest {
   // Waits until the connection messages seen so far hold `count` containing `text`.
   bool SawMessages(const std::wstring& text, int count, int milliseconds = 5000) {
     for (int waited = 0;; waited += 10) {
-      for (const std::wstring& message : sink_.Take()) seen_.push_back(message);
       int found = 0;
-      for (const std::wstring& message : seen_) found += message.find(text) != std::wstring::npos;
+      for (const std::wstring& message : Seen()) found += message.find(text) != std::wstring::npos;
       if (found == count) return true;
       if (found > count || waited >= milliseconds) {
         ADD_FAILURE() << found << " messages with the text, expected " << count;
@@ -276,6 +275,12 @@ class SyslogCollectors : public ScratchKeyTest {
     g_ticks += DebugLogger::kSettingsIntervalMs + 1;
     for (int i = 0; i < 5000 && logger->SysLogEnabled() != (on != 0); ++i) ::Sleep(1);
     return logger->SysLogEnabled() == (on != 0);
+  }
+
+  // The connection messages so far.
+  const std::vector<std::wstring>& Seen() {
+    for (std::wstring& message : sink_.Take()) seen_.push_back(std::move(message));
+    return seen_;
   }
 
   SocketLibrary sockets_;
@@ -390,7 +395,7 @@ TEST_F(SyslogCollectors, PriorityKeepsTheSeverityOfEveryLevelInTheRecordsFacilit
   }
 }
 
-TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNorWholeLines) {
+TEST_F(SyslogCollectors, CollectorThatStallsThenResumesGetsWholeLinesAndEveryDropIsCounted) {
   LoopbackSocket collector(SOCK_STREAM, true, 4096);
   DebugLogger logger;
   Configure(&logger, collector.Entry("/tcp"));
@@ -408,8 +413,8 @@ TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNo
   StdoutCapture console;
   ASSERT_TRUE(logger.Start());
   // Accepted, not read: the small buffers fill long before the records run out.
-  UniqueSocket first = collector.Accept(5000);
-  ASSERT_TRUE(first);
+  UniqueSocket connection = collector.Accept(5000);
+  ASSERT_TRUE(connection);
   bool drained = false;
   for (int waited = 0; waited < 60000 && !drained; waited += 10) {
     ::Sleep(10);
@@ -417,41 +422,57 @@ TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNo
   }
   EXPECT_TRUE(drained) << "the logger thread stalled on the collector";
   if (!drained) {
-    first.reset();  // ends the stuck send so the test can end
+    connection.reset();  // ends the stuck send so the test can end
     collector.Close();
   }
 
-  // The collector reads again, and one more record follows. Had the line that went out
-  // only in part stayed on the connection, this one would be glued to its first half.
-  std::string firstStream;
+  // The collector reads again, and one more record follows. The line that went out only
+  // in part must be finished before it, or the two would be glued together.
+  std::string stream;
   char chunk[65536];
-  for (int count; first && LoopbackSocket::Readable(first.get(), 300) &&
-                  (count = ::recv(first.get(), chunk, sizeof(chunk), 0)) > 0;) {
-    firstStream.append(chunk, static_cast<std::size_t>(count));
+  for (int count; connection && LoopbackSocket::Readable(connection.get(), 300) &&
+                  (count = ::recv(connection.get(), chunk, sizeof(chunk), 0)) > 0;) {
+    stream.append(chunk, static_cast<std::size_t>(count));
   }
   logger.AddRecord(3, 0, 0, (L"tail " + filler).c_str(), nullptr);
   logger.Stop();
   EXPECT_EQ(CrLfLines(console.Finish()).size(), static_cast<std::size_t>(kRecords + 1)) << "the console kept up";
+  ASSERT_TRUE(connection);
+  stream += ReadToEnd(connection.get());
+  EXPECT_FALSE(collector.Accept(0)) << "the connection was given up and made again";
 
-  std::vector<std::string> streams;
-  if (first) streams.push_back(firstStream + ReadToEnd(first.get()));
-  for (UniqueSocket connection = collector.Accept(0); connection; connection = collector.Accept(0)) {
-    streams.push_back(ReadToEnd(connection.get()));
-  }
+  // Whole lines only, the stream's last one included.
+  ASSERT_FALSE(stream.empty());
+  EXPECT_EQ(stream.back(), '\n') << "the stream ends in part of a line";
   const std::regex whole(R"(<[45]> app \{0x[0-9A-F]+\} \d{4}: \(#[23]0000\) (r\d+|tail) f{440})");
   std::size_t received = 0;
+  std::size_t cut = 0;
   bool tailArrived = false;
-  for (std::string& stream : streams) {
-    for (std::size_t end; (end = stream.find('\n')) != std::string::npos; stream.erase(0, end + 1)) {
-      const std::string line = stream.substr(0, end);
-      EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80) << "...";
-      tailArrived |= line.find(") tail ") != std::string::npos;
-      ++received;
+  for (std::size_t end; (end = stream.find('\n')) != std::string::npos; stream.erase(0, end + 1)) {
+    const std::string line = stream.substr(0, end);
+    if (!std::regex_match(line, whole)) {
+      ADD_FAILURE() << "not a whole line: " << line.substr(0, 80) << "...";
+      ++cut;
     }
-    // A dropped connection may end in part of a line, which the collector discards.
+    tailArrived |= line.find(") tail ") != std::string::npos;
+    ++received;
   }
+  EXPECT_EQ(cut, 0u);
   EXPECT_TRUE(tailArrived);
   EXPECT_LT(received, static_cast<std::size_t>(kRecords)) << "a full socket cost lines, not the logger thread";
+
+  // Every line that did not arrive was counted in a drop report.
+  const std::wregex dropReport(LR"(EVENT=Syslog_lines_dropped, ERROR=10035, EVENTMSG="(\d+) lines dropped for 127\.0\.0\.1)");
+  std::size_t dropped = 0;
+  int reports = 0;
+  for (const std::wstring& message : Seen()) {
+    std::wsmatch match;
+    if (!std::regex_search(message, match, dropReport)) continue;
+    dropped += std::stoul(match[1]);
+    ++reports;
+  }
+  EXPECT_GE(reports, 1);
+  EXPECT_EQ(received + dropped, static_cast<std::size_t>(kRecords + 1));
 }
 
 }  // namespace

@@ -18,13 +18,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-syslog.XXXXXX")
 collector_pid=
 stop_collector() {
   if [[ -n "$collector_pid" ]]; then
+    kill -CONT "$collector_pid" 2>/dev/null  # in case a stall test stopped it
     kill "$collector_pid" 2>/dev/null
     wait "$collector_pid" 2>/dev/null
     collector_pid=
   fi
 }
 cleanup() {
-  exec 3>&- 2>/dev/null
+  exec 3>&- 4>&- 2>/dev/null
   stop_collector
   rm -rf "$work"
 }
@@ -211,6 +212,53 @@ if new_lines tcp | awk '$4 != sprintf("%04d:", (NR - 1) % 10000) { print "line "
   echo "ok: sequence numbers wrap after 9999"
 else
   fail "sequence numbers: $(new_line_count tcp) lines"
+fi
+
+# ---- A collector that stalls, then resumes: whole lines only, every line accounted for ----
+# Without --nonblocking-syslog the logger would wait for it; with it, the logger keeps
+# the unsent rest of a line and drops whole lines, counted, until the collector reads.
+tcp_mark=$(line_count "$work/tcp.log")
+mkfifo "$work/stall-input"
+stall_console="$work/stall-console.txt"
+"$wine_run" "$logger" --no-event-log --console --level 4 --no-header --nonblocking-syslog \
+  --syslog "127.0.0.1:$tcp_port/tcp" --stdin <"$work/stall-input" >"$stall_console" 2>"$work/stderr.txt" &
+stall_logger_pid=$!
+exec 4>"$work/stall-input"
+padding=$(printf 'p%.0s' {1..400})
+send_lines() {
+  local line
+  for ((line = $1; line <= $2; line++)); do printf 'line %d %s\n' "$line" "$padding"; done >&4
+}
+wait_until 20 has_lines 'EVENTMSG="Connected to 127.0.0.1"' "$stall_console" 1 || fail "stall run: no connection"
+send_lines 1 1000
+wait_until 10 has_lines "} line 1000 " "$stall_console" 1
+kill -STOP "$collector_pid"
+# Over 20 MB while the collector reads nothing: far more than the sockets' buffers hold.
+send_lines 1001 50000
+wait_until 60 has_lines "} line 50000 " "$stall_console" 1 || fail "stall run: the console did not keep up"
+kill -CONT "$collector_pid"
+sleep 1
+send_lines 50001 51000
+# The drops are told when the collector takes a line again; the logger's own messages
+# are lost once it stops, so its input stays open until it told them.
+wait_until 30 has_lines "} line 51000 " "$stall_console" 1
+wait_until 10 has_lines "lines dropped for 127.0.0.1" "$stall_console" 1
+exec 4>&-
+wait "$stall_logger_pid" || fail "stall run: logger exited $?: $(cat "$work/stderr.txt")"
+console_records=$(grep -c '^\[[0-9]*\] ' "$stall_console")
+dropped=$(sed -n 's/.*EVENTMSG="\([0-9]*\) lines dropped for 127\.0\.0\.1.*/\1/p' "$stall_console" |
+  awk '{ s += $1 } END { print s + 0 }')
+wait_until 30 gained tcp $((console_records - dropped))
+whole_line='^<6> varrowmere-logger \{0x[0-9A-F]+\} [0-9]{4}: \(#40000\) (line [0-9]+ p{400}|\[DIAG\] EVENT=[A-Za-z_]+, .*")$'
+received=$(new_line_count tcp)
+cut=$(new_lines tcp | grep -c -v -E "$whole_line")
+after_resume=$(new_lines tcp | grep -oE '\(#40000\) line [0-9]+ ' | awk '$3 > 50000' | wc -l)
+echo "stall run: $console_records records, $received lines received ($cut cut), $dropped dropped"
+if ((cut == 0 && dropped > 0 && received + dropped == console_records && after_resume >= 1000)); then
+  echo "ok: a collector that stalls and resumes gets whole lines, every drop counted"
+else
+  fail "stall run: $cut cut lines, $received + $dropped != $console_records records, $after_resume after resuming"
+  new_lines tcp | grep -v -E "$whole_line" | cut -c1-100 | head -5
 fi
 
 # ---- TCP reconnection: down, up, lost, back ----
