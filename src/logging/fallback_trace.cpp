@@ -5,11 +5,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
-#include <memory>
+#include <string>
 
 #include "text/code_page.h"
 #include "text/narrow_wide.h"
 #include "threading/critical_section.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ TraceWriterState& WriterState() {
   static TraceWriterState state;
   return state;
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 SYSTEMTIME CurrentUtcTime() {
   SYSTEMTIME now{};
@@ -128,15 +124,56 @@ void FormatLine(wchar_t (&line)[kLineChars], const SYSTEMTIME& now, int level, c
   line[kLineChars - 1] = L'\0';
 }
 
-// Appends the line in text mode (each line break stored as CR LF) in the ANSI code
-// page. Characters the code page lacks become "?" and the rest of the line stays: the run
-// time's own wide-to-narrow text mode would stop the line at the first of them and lose
-// its line break. A file that cannot be opened loses the line.
+// A lock on one byte far past any end the file can reach: appenders take it in turn,
+// and since no one reads or writes there, it holds up nothing else.
+class AppendTurn {
+ public:
+  explicit AppendTurn(HANDLE file) : file_(file) {
+    range_.Offset = kOffsetLow;
+    range_.OffsetHigh = kOffsetHigh;
+    held_ = ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range_) != FALSE;
+  }
+  ~AppendTurn() {
+    if (held_) ::UnlockFileEx(file_, 0, 1, 0, &range_);
+  }
+  AppendTurn(const AppendTurn&) = delete;
+  AppendTurn& operator=(const AppendTurn&) = delete;
+
+ private:
+  static constexpr DWORD kOffsetLow = 0xFFFFFFF0;
+  static constexpr DWORD kOffsetHigh = 0x7FFFFFFF;
+  HANDLE file_;
+  OVERLAPPED range_{};
+  bool held_ = false;
+};
+
+// Appends the line in the ANSI code page, each line break stored as CR LF. Characters the
+// code page lacks become "?" and the rest of the line stays.
+//
+// Every process of the host appends to the same file. A handle with append access and
+// no write access makes the system put each write at the end of the file as one step,
+// so one write per line keeps every line of every process whole; a seek to the end and
+// then a write (what the run time's append mode does) lets two processes write at the
+// same place. Where the system only emulates that step (Wine asks for the size, then
+// writes there), the append turn keeps the two together. A file that cannot be opened
+// loses the line.
 void AppendLine(const std::wstring& filePath, const wchar_t* line) {
   const WideToNarrow narrow(line, AnsiCodePageIs1252);
   if (narrow.get() == nullptr) return;
-  const UniqueFile file(_wfopen(filePath.c_str(), L"a"));
-  if (file) std::fputs(narrow.get(), file.get());
+  std::string bytes;
+  for (const char* c = narrow.get(); *c != '\0'; ++c) {
+    if (*c == '\n') bytes += '\r';
+    bytes += *c;
+  }
+  // Read access only because a lock asks for it; without write access every write still
+  // goes to the end.
+  const UniqueFileHandle file(::CreateFileW(filePath.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  const AppendTurn turn(file.get());
+  DWORD written = 0;
+  ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 // Everything past the comparison with the last text. The caller holds the state's lock.
@@ -181,10 +218,10 @@ void SetFallbackTraceNamePart(const wchar_t* namePart) {
 
 void SetFallbackTraceClock(TraceClock clock) noexcept { g_traceClock.store(clock, std::memory_order_relaxed); }
 
-int WriteFallbackTrace(int level, int /*a*/, int /*b*/, int /*c*/, const wchar_t* text, const char* function,
-                       int sourceLine, void* captureBlock) {
-  const int copied = CopyIntoCaptureBlock(captureBlock, text) ? 1 : 0;
-  if (IsEmpty(text)) return 0;
+void* WriteFallbackTrace(int level, int /*a*/, int /*b*/, int /*c*/, const wchar_t* text, const char* function,
+                         int sourceLine, void* captureBlock) {
+  void* const copied = CopyIntoCaptureBlock(captureBlock, text) ? captureBlock : nullptr;
+  if (IsEmpty(text)) return nullptr;
 
   TraceWriterState& state = WriterState();
   CriticalSectionLock hold(&state.lock);

@@ -9,10 +9,11 @@
 // A trace that needs nothing but the file system: one line per call, appended to a daily
 // text file below the folder named by TEMP, named after the host:
 //   %TEMP%\20240305\MYHOST_log_20240305.txt
-// with the date in UTC. It takes the place of LogReportLine wherever a report line sink
-// is accepted, for code that must leave a trace where the debug logger is not available.
-// Each line is opened, written and closed on its own, so other processes may read the
-// file between lines. It is meant for rare diagnostic lines, not for volume.
+// with the date in UTC. It takes the arguments of a report line sink, for code that must
+// leave a trace where the debug logger is not available. Each line is opened, appended
+// in one write and closed on its own, so other processes may read the file between
+// lines, and every process of the host may append to it at the same time without a line
+// being lost or broken. It is meant for rare diagnostic lines, not for volume.
 
 // Lines are written when the trace level is above 3 or the line's level is at most the
 // trace level; 3 at start.
@@ -30,13 +31,14 @@ void SetFallbackTraceNamePart(const wchar_t* namePart);
 using TraceClock = void(WINAPI*)(LPSYSTEMTIME);
 void SetFallbackTraceClock(TraceClock clock) noexcept;
 
-// The writer, with a report line sink's signature; a, b and c are not used. An empty or
+// The writer, with a report line sink's parameters; a, b and c are not used. An empty or
 // null text writes nothing, and neither does a text equal to the previous call's text. A
 // capture block (its first word kCaptureBlockMarker, writable) receives a copy of every
-// non-empty text, cut to 2047 characters and terminated; the answer is 1 when the text
-// was copied into it, else 0. Any thread may call it; the calls are serialised.
-int WriteFallbackTrace(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
-                       void* captureBlock);
+// non-empty text, cut to 2047 characters and terminated; the answer is the capture block
+// when the text was copied into it, else null. Any thread may call it; the calls are
+// serialised.
+void* WriteFallbackTrace(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
+                         void* captureBlock);
 
 // A copy of the path with a backslash appended, unless it is empty or already ends in one.
 std::wstring AppendBackslash(const std::wstring& path);

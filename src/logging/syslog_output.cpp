@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <utility>
 
 #include "logging/line_breaks.h"
 #include "logging/log_levels.h"
@@ -21,13 +22,27 @@ constexpr int kTimeStampChars = 40;
 // Room for the line in any ANSI code page, UTF-8 included (three bytes per UTF-16 unit).
 constexpr int kNarrowLineBytes = 3 * SyslogOutput::kLineBufferChars;
 
-// A record is one line on the wire.
-wchar_t* EscapeLineBreaks(const wchar_t* text, wchar_t (&escaped)[SyslogOutput::kLineBufferChars]) {
+// Room for a line formatted from texts of at most a line's length each, before its line
+// breaks are escaped and it is cut.
+constexpr int kFormattedLineChars = 2048;
+
+// At most a line's worth of a text: no more of it can reach the line.
+const wchar_t* LineWorthOf(const wchar_t* text, wchar_t (&copy)[SyslogOutput::kLineBufferChars]) {
   if (text == nullptr) return nullptr;
-  const std::size_t length =
-      CopyEscapingLineBreaks(text, std::wcslen(text), escaped, SyslogOutput::kLineBufferChars - 1);
-  escaped[length] = L'\0';
-  return escaped;
+  const std::size_t length = wcsnlen(text, SyslogOutput::kLineLimit);
+  std::wmemcpy(copy, text, length);
+  copy[length] = L'\0';
+  return copy;
+}
+
+// The priority of a record: the facility's code times 8, with the level's severity in the
+// low three bits. Levels 0 to 5 are severities 2 to 7; the severity must not spill into
+// the facility, so every level above 5 is the lowest severity, debug, and a level below
+// -2 the highest, emergency.
+int Priority(int facility, int level) {
+  constexpr int kDebugSeverity = 7;
+  const int severity = level > kLogAlways ? kDebugSeverity : (level + 2 < 0 ? 0 : level + 2);
+  return (facility * 8) | severity;
 }
 
 // Host text "a.b.c.d" or a name: the address of a dotted form, else the first address
@@ -90,12 +105,11 @@ bool ToAnsiCodePage(const wchar_t* line, char* bytes, int capacity) {
 std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
   const std::string list = serverList.substr(0, kMaxServerListBytes);
   std::vector<SyslogTarget> targets;
-  // A trailing comma ends the list; a leading or doubled one gives a target with an empty
-  // host, which never resolves.
   for (std::size_t start = 0; start < list.size();) {
     const std::size_t comma = list.find(',', start);
     const std::size_t end = comma == std::string::npos ? list.size() : comma;
-    targets.push_back(TargetOf(list.substr(start, end - start)));
+    SyslogTarget target = TargetOf(list.substr(start, end - start));
+    if (!target.host.empty()) targets.push_back(std::move(target));
     start = comma == std::string::npos ? list.size() : comma + 1;
   }
   return targets;
@@ -149,49 +163,113 @@ void SyslogOutput::Connect(bool blocking) {
         continue;
       }
     }
-    if (target.state == SyslogTarget::kConnected) continue;
-
-    const AddressBytes address(target.address);
-    if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address),
-                  sizeof(target.address)) == 0) {
-      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
-                 address[1], address[2], address[3]);
-      target.lastError = 0;
-      target.state = SyslogTarget::kConnected;
-      if (!blocking) {
-        u_long nonBlocking = 1;
-        ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
-      }
+    if (target.state == SyslogTarget::kConnected) {
+      if (!target.unsent.empty()) SendUnsent(target);
       continue;
     }
-    const int error = ::WSAGetLastError();
-    // Only the first failure after the list was parsed is told; a collector that stays
-    // down is retried every cycle in silence.
-    if (target.state == SyslogTarget::kNeverConnected) {
-      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
-                 error, address[0], address[1], address[2], address[3]);
+    // A change of the setting applies to a connect already under way as well.
+    target.blockingSends = blocking;
+    if (!target.connecting) StartConnect(target);
+    // Blocking, the pass waits for the answer, up to the limit; non-blocking, it only
+    // looks, and a later pass or line looks again.
+    while (target.connecting) {
+      const DWORD waited = ::GetTickCount() - target.connectStartedAt;
+      AwaitConnect(target, blocking && waited < kConnectLimitMs ? kConnectLimitMs - waited : 0);
+      if (!blocking) break;
     }
-    target.lastError = error;
-    target.socket.reset();
-    target.state = SyslogTarget::kDisconnected;
   }
+}
+
+void SyslogOutput::StartConnect(SyslogTarget& target) {
+  // The connect itself never blocks, so that its wait can have a limit.
+  u_long nonBlocking = 1;
+  ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
+  target.connectStartedAt = ::GetTickCount();
+  if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address), sizeof(target.address)) ==
+      0) {
+    Connected(target);
+    return;
+  }
+  const int error = ::WSAGetLastError();
+  if (error != WSAEWOULDBLOCK) {
+    ConnectFailed(target, error);
+    return;
+  }
+  target.connecting = true;
+}
+
+void SyslogOutput::AwaitConnect(SyslogTarget& target, DWORD waitMs) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(target.socket.get(), &writable);
+  FD_SET(target.socket.get(), &failed);
+  timeval wait{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+  const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+  if (ready == SOCKET_ERROR) {
+    ConnectFailed(target, ::WSAGetLastError());
+    return;
+  }
+  if (ready > 0) {
+    // A refused or unreachable collector shows on the failure set, with the reason as
+    // the socket's error.
+    int error = 0;
+    int length = sizeof(error);
+    ::getsockopt(target.socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    if (FD_ISSET(target.socket.get(), &failed) || error != 0) {
+      ConnectFailed(target, error != 0 ? error : WSAECONNREFUSED);
+    } else {
+      Connected(target);
+    }
+    return;
+  }
+  if (::GetTickCount() - target.connectStartedAt >= kConnectLimitMs) ConnectFailed(target, WSAETIMEDOUT);
+}
+
+void SyslogOutput::Connected(SyslogTarget& target) {
+  const AddressBytes address(target.address);
+  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
+             address[1], address[2], address[3]);
+  target.connecting = false;
+  target.lastError = 0;
+  target.state = SyslogTarget::kConnected;
+  if (target.blockingSends) {
+    u_long nonBlocking = 0;
+    ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
+  }
+}
+
+void SyslogOutput::ConnectFailed(SyslogTarget& target, int error) {
+  // Only the first failure after the list was parsed is told; a collector that stays
+  // down is retried every cycle in silence.
+  if (target.state == SyslogTarget::kNeverConnected) {
+    const AddressBytes address(target.address);
+    LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
+               error, address[0], address[1], address[2], address[3]);
+  }
+  target.connecting = false;
+  target.lastError = error;
+  target.socket.reset();
+  target.state = SyslogTarget::kDisconnected;
 }
 
 int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
                              wchar_t (&line)[kLineBufferChars]) {
-  const int priority = (style.facility * 8) | (record.level + 2);
+  const int priority = Priority(style.facility, record.level);
   const unsigned long eventCode = ShortEventCode(record.eventId, record.level);
   const unsigned thread = static_cast<unsigned>(record.threadId);
 
   wchar_t message[kLineBufferChars];
   wchar_t userText[kLineBufferChars];
   wchar_t application[kLineBufferChars];
-  const wchar_t* escapedMessage = EscapeLineBreaks(record.message, message);
-  const wchar_t* escapedUserText = EscapeLineBreaks(record.userText, userText);
-  const wchar_t* escapedApplication = EscapeLineBreaks(style.application != nullptr ? style.application : L"",
-                                                       application);
+  const wchar_t* messageText = LineWorthOf(record.message, message);
+  const wchar_t* user = LineWorthOf(record.userText, userText);
+  const wchar_t* app = LineWorthOf(style.application != nullptr ? style.application : L"", application);
 
-  std::wmemset(line, L'\0', kLineBufferChars);
+  // The texts go in with their line breaks; escaping the whole line afterwards lets the
+  // cut see every escape whole.
+  wchar_t formatted[kFormattedLineChars] = {};
   if (style.header) {
     std::tm brokenDown{};
     brokenDown.tm_year = record.time.wYear - 1900;
@@ -202,28 +280,28 @@ int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFie
     brokenDown.tm_sec = record.time.wSecond;
     wchar_t stamp[kTimeStampChars] = {};
     std::wcsftime(stamp, kTimeStampChars, L"%b %d %H:%M:%S", &brokenDown);
-    if (escapedUserText != nullptr) {
-      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority, stamp,
-                   hostName_.c_str(), escapedApplication, thread, sequenceNumber_, eventCode, escapedUserText,
-                   escapedMessage);
+    if (user != nullptr) {
+      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority,
+                   stamp, hostName_.c_str(), app, thread, sequenceNumber_, eventCode, user, messageText);
     } else {
-      ::_snwprintf(line, kLineLimit, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp, hostName_.c_str(),
-                   escapedApplication, thread, sequenceNumber_, eventCode, escapedMessage);
+      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp,
+                   hostName_.c_str(), app, thread, sequenceNumber_, eventCode, messageText);
     }
-  } else if (escapedUserText != nullptr) {
-    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, escapedApplication, thread,
-                 sequenceNumber_, eventCode, escapedUserText, escapedMessage);
+  } else if (user != nullptr) {
+    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, app, thread,
+                 sequenceNumber_, eventCode, user, messageText);
   } else {
-    ::_snwprintf(line, kLineLimit, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, escapedApplication, thread,
-                 sequenceNumber_, eventCode, escapedMessage);
+    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, app, thread,
+                 sequenceNumber_, eventCode, messageText);
   }
-  line[kLineLimit] = L'\0';
-  const int length = static_cast<int>(std::wcslen(line));
+  formatted[kFormattedLineChars - 1] = L'\0';
+
+  std::wmemset(line, L'\0', kLineBufferChars);
+  const std::size_t length = CopyEscapingLineBreaks(formatted, std::wcslen(formatted), line, kLineLimit);
   line[length] = L'\n';
-  line[length + 1] = L'\0';
 
   if (++sequenceNumber_ > kSequenceLimit) sequenceNumber_ = 0;
-  return length + 1;
+  return static_cast<int>(length) + 1;
 }
 
 void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields& record) {
@@ -234,6 +312,11 @@ void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields&
   bool converted = false;
   int byteCount = 0;
   for (SyslogTarget& target : targets_) {
+    // A connect that the pass did not wait for may have finished since.
+    if (target.connecting && target.connectLookedAt != ::GetTickCount()) {
+      target.connectLookedAt = ::GetTickCount();
+      AwaitConnect(target, 0);
+    }
     if (!target.socket || target.state <= SyslogTarget::kDisconnected) continue;
     if (!converted) {
       if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
@@ -245,6 +328,13 @@ void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields&
 }
 
 void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length) {
+  if (!target.unsent.empty()) {
+    if (!SendUnsent(target)) return;
+    if (!target.unsent.empty()) {
+      ++target.droppedLines;
+      return;
+    }
+  }
   int sent = 0;
   while (sent < length) {
     const int count = ::send(target.socket.get(), bytes + sent, length - sent, 0);
@@ -254,19 +344,58 @@ void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length)
     }
     const int error = ::WSAGetLastError();
     target.lastError = error;
-    // A full non-blocking socket costs this target the line, and nothing else.
-    if (error == WSAEWOULDBLOCK && sent == 0) return;
-    // Half a line on a stream would be glued to the next one: when the rest cannot go
-    // now, the connection ends so the collector sees the stream end instead.
-    Disconnect(target, error);
-    return;
+    if (error != WSAEWOULDBLOCK) {
+      Disconnect(target, error);
+      return;
+    }
+    // A full non-blocking socket: a line not begun is dropped whole; the rest of one
+    // begun goes first when the socket takes bytes again.
+    if (sent == 0) {
+      ++target.droppedLines;
+      return;
+    }
+    target.unsent.assign(bytes + sent, static_cast<std::size_t>(length - sent));
+    break;
   }
+  if (target.droppedLines > 0) ReportDroppedLines(target);
+}
+
+bool SyslogOutput::SendUnsent(SyslogTarget& target) {
+  std::size_t sent = 0;
+  while (sent < target.unsent.size()) {
+    const int count = ::send(target.socket.get(), target.unsent.data() + sent,
+                             static_cast<int>(target.unsent.size() - sent), 0);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    const int error = ::WSAGetLastError();
+    target.lastError = error;
+    if (error != WSAEWOULDBLOCK) {
+      Disconnect(target, error);
+      return false;
+    }
+    break;
+  }
+  target.unsent.erase(0, sent);
+  return true;
+}
+
+void SyslogOutput::ReportDroppedLines(SyslogTarget& target) {
+  const AddressBytes address(target.address);
+  LogMessage(kLogDebug,
+             L"[DIAG] EVENT=Syslog_lines_dropped, ERROR=%d, EVENTMSG=\"%lu lines dropped for %d.%d.%d.%d: the "
+             L"collector did not keep up\"",
+             WSAEWOULDBLOCK, target.droppedLines, address[0], address[1], address[2], address[3]);
+  target.droppedLines = 0;
 }
 
 void SyslogOutput::Disconnect(SyslogTarget& target, int error) {
+  if (target.droppedLines > 0) ReportDroppedLines(target);
   const AddressBytes address(target.address);
   LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connection lost to %d.%d.%d.%d\"",
              error, address[0], address[1], address[2], address[3]);
+  target.unsent.clear();
   target.socket.reset();
   target.state = SyslogTarget::kDisconnected;
 }
@@ -275,6 +404,20 @@ void SyslogOutput::Close() {
   if (!started_) return;
   for (SyslogTarget& target : targets_) {
     if (!target.socket) continue;
+    // Closed with half a line out, the stream would end in it and the collector would
+    // store it as a record: the rest gets the time limit to go.
+    for (const DWORD start = ::GetTickCount();
+         !target.unsent.empty() && target.socket && ::GetTickCount() - start < kConnectLimitMs;) {
+      if (!SendUnsent(target) || target.unsent.empty()) break;
+      fd_set writable;
+      FD_ZERO(&writable);
+      FD_SET(target.socket.get(), &writable);
+      timeval wait{0, 50 * 1000};
+      ::select(0, nullptr, &writable, nullptr, &wait);
+    }
+    if (target.droppedLines > 0) ReportDroppedLines(target);
+    target.unsent.clear();
+    target.connecting = false;
     target.socket.reset();
     target.lastError = 0;
     target.state = SyslogTarget::kDisconnected;

@@ -20,6 +20,23 @@ struct SyslogTarget {
   int protocol = 0;
   sockaddr_in address{};  // family and port from the list; the address is resolved at each connect
   std::string host;       // as written in the list, up to its colon
+
+  // A connect under way on a non-blocking socket, and the tick it began at: the time
+  // limit runs from there, across logger cycles when the logger does not wait for it.
+  bool connecting = false;
+  DWORD connectStartedAt = 0;
+  // When a line last looked at the connect: at most once per tick, so a flood of lines
+  // pays next to nothing while a collector does not answer.
+  DWORD connectLookedAt = 0;
+  // Whether the socket is made blocking again once connected, so that sends wait for the
+  // collector.
+  bool blockingSends = true;
+  // What a non-blocking stream did not take of a line: it goes before any other byte,
+  // so the collector never sees half a line run on into the next one.
+  std::string unsent;
+  // Lines dropped in a row because the collector did not keep up; told once, when the
+  // run ends.
+  unsigned long droppedLines = 0;
 };
 
 // How a syslog line is laid out; the logger's settings at the time of the line.
@@ -42,6 +59,16 @@ struct SyslogRecordFields {
 // The syslog output: one ANSI-code-page line per record to every collector of a
 // comma-separated list, over UDP, or TCP for entries marked "/tcp".
 //
+// A collector receives whole lines only. A blocking connection waits for the collector
+// at every send; a non-blocking one keeps the unsent rest of a line and sends it before
+// the next line, and drops whole lines (counted, one report per run of drops) while the
+// collector does not keep up.
+//
+// A TCP connect waits at most kConnectLimitMs: blocking, the logger thread waits for it
+// (so a collector that never answers costs every output that long per connect pass);
+// non-blocking, the connect goes on in the background, across cycles, and no output
+// waits for it.
+//
 // Threading: every operation runs on the logger thread (or on the owner while that thread
 // does not run); the targets, the sequence number and the host name need no lock.
 // Connection trouble is reported through the logging calls at level 4, so it reaches the
@@ -53,28 +80,37 @@ class SyslogOutput {
   static constexpr int kLineBufferChars = 512;
   static constexpr int kSequenceLimit = 9999;
   static constexpr u_short kDefaultPort = 514;
+  // The longest a connect may take. A collector whose accept queue is full, or a firewall
+  // that drops the request, would otherwise leave it to the system's retries (minutes).
+  static constexpr DWORD kConnectLimitMs = 3000;
 
   SyslogOutput() = default;
   ~SyslogOutput() { Close(); }
   SyslogOutput(const SyslogOutput&) = delete;
   SyslogOutput& operator=(const SyslogOutput&) = delete;
 
-  // The targets of a server list, in list order, none of them connected.
+  // The targets of a server list, in list order, none of them connected. An entry
+  // without a host (empty, or only a port) makes no target: resolving an empty name
+  // would give this machine's own address.
   static std::vector<SyslogTarget> ParseServerList(const std::string& serverList);
 
   // Starts the socket library, learns the host name and parses the list afresh. Does
   // nothing while started or for an empty list.
   void Open(const std::string& serverList);
   // One connect pass: every target without a working connection is resolved anew and
-  // connected. With blocking false, connected sockets are switched to non-blocking.
+  // connected, within the time limit. With blocking false, the pass does not wait for a
+  // connect to finish, and connected sockets are non-blocking. A connected stream with
+  // an unsent rest of a line is offered that rest again.
   void Connect(bool blocking);
   // Builds the record's line and sends it to every connected target.
   void Write(const SyslogLineStyle& style, const SyslogRecordFields& record);
-  // Closes every socket (the targets stay listed) and stops the socket library.
+  // Closes every socket (the targets stay listed) and stops the socket library. An unsent
+  // rest of a line is given up to the time limit to go first.
   void Close();
 
   // Formats the record's line into `line`, line feed included, and advances the sequence
-  // number. Answers the line's length.
+  // number. Answers the line's length. A line cut to kLineLimit ends before an escaped
+  // line break that does not fit whole.
   int FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
                  wchar_t (&line)[kLineBufferChars]);
 
@@ -82,7 +118,17 @@ class SyslogOutput {
 
  private:
   void ReportConnectError(SyslogTarget& target, int error);
+  void StartConnect(SyslogTarget& target);
+  // Looks at a connect under way, waiting up to waitMs for its answer; ends it as failed
+  // once the time limit has passed.
+  void AwaitConnect(SyslogTarget& target, DWORD waitMs);
+  void Connected(SyslogTarget& target);
+  void ConnectFailed(SyslogTarget& target, int error);
   void SendLine(SyslogTarget& target, const char* bytes, int length);
+  // Sends what the socket takes now of the unsent rest; false when the connection was
+  // lost on the way.
+  bool SendUnsent(SyslogTarget& target);
+  void ReportDroppedLines(SyslogTarget& target);
   void Disconnect(SyslogTarget& target, int error);
 
   std::optional<SocketLibrary> socketLibrary_;

@@ -119,6 +119,11 @@ PerformanceProcessList ReadPerformanceProcesses(const BYTE* data, std::size_t si
   BlockReader reader(data, size);
   PERF_DATA_BLOCK block;
   if (!ReadDataBlock(reader, &block) || std::wmemcmp(block.Signature, L"PERF", 4) != 0) return list;
+  // A block that holds no object (Wine answers with the header alone) lists nothing.
+  if (block.NumObjectTypes == 0) {
+    list.wellFormed = true;
+    return list;
+  }
 
   const std::uint64_t objectAt = block.HeaderLength;
   PERF_OBJECT_TYPE object;

@@ -64,8 +64,9 @@ struct PerformanceProcessList {
   // The instances of the first object, in block order, at most the limit asked for;
   // when the block turns malformed part-way, the instances before that point.
   std::vector<PerformanceProcess> processes;
-  // False for a block without the PERF signature, without a first object, or that
-  // points outside itself anywhere the walk went.
+  // False for a block without the PERF signature, whose first object is missing though
+  // it counts objects, or that points outside itself anywhere the walk went. A block
+  // that counts no objects is well formed and lists nothing.
   bool wellFormed = false;
 };
 

@@ -2,15 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/crlf_lines.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -73,8 +79,8 @@ class FallbackTraceTest : public testing::Test {
     SetFallbackTraceNamePart(L"log");
   }
 
-  static int Trace(int level, const std::wstring& text, const char* function = "Caller", int line = 0,
-                   void* captureBlock = nullptr) {
+  static void* Trace(int level, const std::wstring& text, const char* function = "Caller", int line = 0,
+                     void* captureBlock = nullptr) {
     return WriteFallbackTrace(level, 0, 0, 0, text.c_str(), function, line, captureBlock);
   }
 
@@ -134,13 +140,13 @@ TEST_F(FallbackTraceTest, ACaptureBlockWithTheMarkerGetsACopyOfTheText) {
     const char* name;
     std::uint32_t marker;
     std::wstring text;
-    int answer;
+    bool copied;  // answered with the block
     std::wstring inBlock;
   } cases[] = {
-      {"marked block", kCaptureBlockMarker, L"captured", 1, L"captured"},
-      {"another marker", 50, L"not for this block", 0, L"as it was"},
-      {"empty text", kCaptureBlockMarker, L"", 0, L"as it was"},
-      {"long text, cut and terminated", kCaptureBlockMarker, longText, 1, longText.substr(0, 2047)},
+      {"marked block", kCaptureBlockMarker, L"captured", true, L"captured"},
+      {"another marker", 50, L"not for this block", false, L"as it was"},
+      {"empty text", kCaptureBlockMarker, L"", false, L"as it was"},
+      {"long text, cut and terminated", kCaptureBlockMarker, longText, true, longText.substr(0, 2047)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,11 +154,11 @@ TEST_F(FallbackTraceTest, ACaptureBlockWithTheMarkerGetsACopyOfTheText) {
     block.marker = c.marker;
     std::fill(std::begin(block.text), std::end(block.text), L'#');
     wcscpy(block.text, L"as it was");
-    EXPECT_EQ(Trace(3, c.text, "Caller", 0, &block), c.answer);
+    EXPECT_EQ(Trace(3, c.text, "Caller", 0, &block), c.copied ? &block : nullptr);
     EXPECT_EQ(block.marker, c.marker);
     EXPECT_EQ(std::wstring(block.text), c.inBlock);
   }
-  EXPECT_EQ(Trace(3, L"no block", "Caller", 0, nullptr), 0);
+  EXPECT_EQ(Trace(3, L"no block", "Caller", 0, nullptr), nullptr);
   // Every non-empty text was written, with or without a block; the empty one was not.
   EXPECT_EQ(Today().size(), 4u);
 }
@@ -208,6 +214,62 @@ TEST_F(FallbackTraceTest, TwoThreadsWritingAtOnceLoseNoLine) {
   }
   const std::vector<std::string> lines = Today();
   EXPECT_EQ(std::multiset<std::string>(lines.begin(), lines.end()), expected);
+}
+
+TEST_F(FallbackTraceTest, ThreeProcessesAppendingAtOnceKeepEveryLineWhole) {
+  constexpr int kLinesEach = 600;
+  const std::wstring startEvent = L"fallback-trace-start-" + std::to_wstring(::GetCurrentProcessId());
+  const UniqueHandle start(::CreateEventW(nullptr, TRUE, FALSE, startEvent.c_str()));
+  ASSERT_TRUE(start);
+  ChildSetup setup;
+  setup.environment = {{L"TEMP", root_.wstring()}};
+  const std::vector<std::string> names = {"first", "second", "third"};
+  std::vector<std::unique_ptr<RunningChild>> writers;
+  for (const std::string& name : names) {
+    writers.push_back(std::make_unique<RunningChild>(L"\"" + ProgramBesideMe(L"fallback_trace_writer.exe") + L"\" " +
+                                                         startEvent + L" " + std::wstring(name.begin(), name.end()) +
+                                                         L" " + std::to_wstring(kLinesEach),
+                                                     setup));
+    ASSERT_TRUE(writers.back()->started());
+  }
+  ::SetEvent(start.get());
+  for (const auto& writer : writers) {
+    const ChildResult result = writer->Finish(120000);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+  }
+
+  // The writers' files: the day of their own clock (two days for a run across midnight).
+  std::string bytes;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream file(entry.path(), std::ios::binary);
+    bytes.append(std::istreambuf_iterator<char>(file), {});
+  }
+  std::size_t bareBreaks = 0;
+  for (std::size_t at = 0; at < bytes.size(); ++at) {
+    if (bytes[at] == '\r') bareBreaks += at + 1 == bytes.size() || bytes[at + 1] != '\n';
+    if (bytes[at] == '\n') bareBreaks += at == 0 || bytes[at - 1] != '\r';
+  }
+  EXPECT_EQ(bareBreaks, 0u) << "a line break was overwritten";
+
+  const std::regex whole(R"(\d\d/\d\d \d\d:\d\d:\d\d\|  \[(\w+)\]- (\w+) line (\d+))");
+  std::map<std::string, std::vector<int>> timesWritten;
+  for (const std::string& name : names) timesWritten[name].assign(kLinesEach, 0);
+  for (const std::string& line : CrLfLines(bytes)) {
+    std::smatch match;
+    if (!std::regex_match(line, match, whole) || match[1] != match[2] || timesWritten.count(match[1]) == 0 ||
+        std::stoi(match[3]) >= kLinesEach) {
+      ADD_FAILURE() << "not a whole line: " << line;
+      continue;
+    }
+    ++timesWritten[match[1]][std::stoi(match[3])];
+  }
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::vector<int>& times = timesWritten[name];
+    EXPECT_EQ(std::count(times.begin(), times.end(), 1), kLinesEach) << "lines lost or written twice";
+  }
 }
 
 TEST(FallbackTracePaths, ABackslashIsAppendedOnlyWhereItIsMissing) {

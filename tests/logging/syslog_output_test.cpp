@@ -34,9 +34,12 @@ TEST(SyslogServerList, EachEntryGivesOneTargetInListOrder) {
       {"collector1:601/TCP", {{"collector1", 601, true}}},
       {"collector1:601 /tcp", {{"collector1", 601, false}}},  // the marker must follow the digits
       {"collector1/tcp", {{"collector1/tcp", 514, false}}},   // no colon: no port, no marker
-      {"a,b,", {{"a", 514, false}, {"b", 514, false}}},      // a trailing comma adds nothing
-      {",a", {{"", 514, false}, {"a", 514, false}}},          // a leading one adds an empty host
-      {"a,,b", {{"a", 514, false}, {"", 514, false}, {"b", 514, false}}},
+      {"a,b,", {{"a", 514, false}, {"b", 514, false}}},  // a trailing comma adds nothing
+      // Nor does an entry without a host: the empty name would resolve to this machine.
+      {",a", {{"a", 514, false}}},
+      {"a,,b", {{"a", 514, false}, {"b", 514, false}}},
+      {",", {}},
+      {":601/tcp,b", {{"b", 514, false}}},
       {" 10.0.0.1:70000", {{" 10.0.0.1", 70000 & 0xFFFF, false}}},  // spaces kept, port's low 16 bits
       {"", {}},
   };
@@ -119,6 +122,17 @@ TEST_F(SyslogLine, LayoutsPriorityAndEscapesByteForByte) {
   }
 }
 
+TEST_F(SyslogLine, TheCutEndsBeforeAnEscapeThatDoesNotFitWhole) {
+  // Four lengths of text before the line breaks put the cut at each place of an escape.
+  for (std::size_t before = 0; before < 4; ++before) {
+    SCOPED_TRACE(before);
+    const std::wstring message = std::wstring(before, L'a') + std::wstring(200, L'\n');
+    std::string expected = "<3> app {0x1} 000" + std::to_string(before) + ": (#10000) " + std::string(before, 'a');
+    while (expected.size() + 4 <= SyslogOutput::kLineLimit) expected += "#012";
+    EXPECT_EQ(Format({false, 0, L"app"}, {{}, 1, 1, message.c_str(), 0, nullptr}), expected + "\n");
+  }
+}
+
 TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
   const SyslogLineStyle style{false, 0, L"app"};
   const SyslogRecordFields record{{}, 1, 3, L"m", 0, nullptr};
@@ -129,11 +143,11 @@ TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
 
 // ---- Against collectors of the test's own ----
 
-// A socket on an ephemeral loopback port. A stream socket listens unless told not to,
-// which leaves a port where connections are refused.
+// A socket on an ephemeral port of the loopback address, or of every address. A stream
+// socket listens unless told not to, which leaves a port where connections are refused.
 class LoopbackSocket {
  public:
-  explicit LoopbackSocket(int type, bool listen = true, int receiveBuffer = 0) {
+  explicit LoopbackSocket(int type, bool listen = true, int receiveBuffer = 0, const char* bindTo = "127.0.0.1") {
     socket_.reset(::socket(AF_INET, type, 0));
     EXPECT_TRUE(socket_);
     if (receiveBuffer > 0) {
@@ -142,7 +156,7 @@ class LoopbackSocket {
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    address.sin_addr.s_addr = ::inet_addr(bindTo);
     EXPECT_EQ(::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
     int length = sizeof(address);
     EXPECT_EQ(::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
@@ -200,6 +214,18 @@ std::string ReadToEnd(SOCKET socket) {
   return bytes;
 }
 
+// The datagrams that came, each one whole, until none came for a while.
+std::vector<std::string> ReadDatagrams(SOCKET socket) {
+  std::vector<std::string> datagrams;
+  char datagram[2048];
+  while (LoopbackSocket::Readable(socket, 300)) {
+    const int count = ::recv(socket, datagram, sizeof(datagram), 0);
+    if (count <= 0) break;
+    datagrams.emplace_back(datagram, static_cast<std::size_t>(count));
+  }
+  return datagrams;
+}
+
 bool StreamEnded(SOCKET socket, DWORD timeoutMs = 5000) {
   char c = 0;
   return LoopbackSocket::Readable(socket, timeoutMs) && ::recv(socket, &c, 1, 0) <= 0;
@@ -227,9 +253,8 @@ class SyslogCollectors : public ScratchKeyTest {
   // Waits until the connection messages seen so far hold `count` containing `text`.
   bool SawMessages(const std::wstring& text, int count, int milliseconds = 5000) {
     for (int waited = 0;; waited += 10) {
-      for (const std::wstring& message : sink_.Take()) seen_.push_back(message);
       int found = 0;
-      for (const std::wstring& message : seen_) found += message.find(text) != std::wstring::npos;
+      for (const std::wstring& message : Seen()) found += message.find(text) != std::wstring::npos;
       if (found == count) return true;
       if (found > count || waited >= milliseconds) {
         ADD_FAILURE() << found << " messages with the text, expected " << count;
@@ -250,6 +275,12 @@ class SyslogCollectors : public ScratchKeyTest {
     g_ticks += DebugLogger::kSettingsIntervalMs + 1;
     for (int i = 0; i < 5000 && logger->SysLogEnabled() != (on != 0); ++i) ::Sleep(1);
     return logger->SysLogEnabled() == (on != 0);
+  }
+
+  // The connection messages so far.
+  const std::vector<std::wstring>& Seen() {
+    for (std::wstring& message : sink_.Take()) seen_.push_back(std::move(message));
+    return seen_;
   }
 
   SocketLibrary sockets_;
@@ -311,7 +342,60 @@ TEST_F(SyslogCollectors, UnrepresentableCharacterBecomesQuestionMarkAndTheDatagr
   EXPECT_EQ(line.substr(line.size() - 28), "0000: (#20000) snow ? man ?\n");
 }
 
-TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNorWholeLines) {
+TEST_F(SyslogCollectors, AnEntryWithoutAHostSendsNowhere) {
+  // Bound to every address, so a line sent to this machine's own address arrives too.
+  LoopbackSocket collector(SOCK_DGRAM, true, 0, "0.0.0.0");
+  DebugLogger logger;
+  Configure(&logger, "," + collector.Entry() + ",," + collector.Entry("", "") + ",");
+  logger.SetAddSyslogHeader(false);
+  logger.SetApplicationName(L"app");
+  logger.AddRecord(2, 0, 0, L"first", nullptr);
+  logger.AddRecord(2, 0, 0, L"second", nullptr);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+  logger.Stop();
+
+  const std::vector<std::string> datagrams = ReadDatagrams(collector.get());
+  ASSERT_EQ(datagrams.size(), 2u) << "each record once, from the one entry with a host";
+  EXPECT_EQ(datagrams[0].substr(datagrams[0].size() - 21), "0000: (#20000) first\n");
+  EXPECT_EQ(datagrams[1].substr(datagrams[1].size() - 22), "0001: (#20000) second\n");
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connected to ", 1));
+}
+
+TEST_F(SyslogCollectors, PriorityKeepsTheSeverityOfEveryLevelInTheRecordsFacility) {
+  // Levels 0 to 5 are severities 2 to 7; every level above them is debug, the lowest.
+  const int severityOfLevel[16] = {2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+  const std::regex datagram(R"(<(\d+)> app \{0x[0-9A-F]+\} \d{4}: \(#\d{5,6}\) level (\d+)\n)");
+  for (const int facility : {0, 1, 23}) {
+    SCOPED_TRACE(facility);
+    LoopbackSocket collector(SOCK_DGRAM);
+    DebugLogger logger;
+    Configure(&logger, collector.Entry());
+    logger.SetAddSyslogHeader(false);
+    logger.SetApplicationName(L"app");
+    logger.SetSyslogFacility(facility);
+    logger.SetSysLogLevel(15);
+    for (int level = 0; level < 16; ++level) {
+      logger.AddRecord(level, 0, 0, (L"level " + std::to_wstring(level)).c_str(), nullptr);
+    }
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
+    logger.Stop();
+
+    const std::vector<std::string> datagrams = ReadDatagrams(collector.get());
+    ASSERT_EQ(datagrams.size(), 16u);
+    for (int level = 0; level < 16; ++level) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(datagrams[level], match, datagram)) << datagrams[level];
+      EXPECT_EQ(std::stoi(match[2]), level);
+      const int priority = std::stoi(match[1]);
+      EXPECT_EQ(priority >> 3, facility) << "level " << level;
+      EXPECT_EQ(priority & 7, severityOfLevel[level]) << "level " << level;
+    }
+  }
+}
+
+TEST_F(SyslogCollectors, CollectorThatStallsThenResumesGetsWholeLinesAndEveryDropIsCounted) {
   LoopbackSocket collector(SOCK_STREAM, true, 4096);
   DebugLogger logger;
   Configure(&logger, collector.Entry("/tcp"));
@@ -329,8 +413,8 @@ TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNo
   StdoutCapture console;
   ASSERT_TRUE(logger.Start());
   // Accepted, not read: the small buffers fill long before the records run out.
-  UniqueSocket first = collector.Accept(5000);
-  ASSERT_TRUE(first);
+  UniqueSocket connection = collector.Accept(5000);
+  ASSERT_TRUE(connection);
   bool drained = false;
   for (int waited = 0; waited < 60000 && !drained; waited += 10) {
     ::Sleep(10);
@@ -338,41 +422,57 @@ TEST_F(SyslogCollectors, CollectorThatStopsReadingCostsLinesNotTheOtherOutputsNo
   }
   EXPECT_TRUE(drained) << "the logger thread stalled on the collector";
   if (!drained) {
-    first.reset();  // ends the stuck send so the test can end
+    connection.reset();  // ends the stuck send so the test can end
     collector.Close();
   }
 
-  // The collector reads again, and one more record follows. Had the line that went out
-  // only in part stayed on the connection, this one would be glued to its first half.
-  std::string firstStream;
+  // The collector reads again, and one more record follows. The line that went out only
+  // in part must be finished before it, or the two would be glued together.
+  std::string stream;
   char chunk[65536];
-  for (int count; first && LoopbackSocket::Readable(first.get(), 300) &&
-                  (count = ::recv(first.get(), chunk, sizeof(chunk), 0)) > 0;) {
-    firstStream.append(chunk, static_cast<std::size_t>(count));
+  for (int count; connection && LoopbackSocket::Readable(connection.get(), 300) &&
+                  (count = ::recv(connection.get(), chunk, sizeof(chunk), 0)) > 0;) {
+    stream.append(chunk, static_cast<std::size_t>(count));
   }
   logger.AddRecord(3, 0, 0, (L"tail " + filler).c_str(), nullptr);
   logger.Stop();
   EXPECT_EQ(CrLfLines(console.Finish()).size(), static_cast<std::size_t>(kRecords + 1)) << "the console kept up";
+  ASSERT_TRUE(connection);
+  stream += ReadToEnd(connection.get());
+  EXPECT_FALSE(collector.Accept(0)) << "the connection was given up and made again";
 
-  std::vector<std::string> streams;
-  if (first) streams.push_back(firstStream + ReadToEnd(first.get()));
-  for (UniqueSocket connection = collector.Accept(0); connection; connection = collector.Accept(0)) {
-    streams.push_back(ReadToEnd(connection.get()));
-  }
+  // Whole lines only, the stream's last one included.
+  ASSERT_FALSE(stream.empty());
+  EXPECT_EQ(stream.back(), '\n') << "the stream ends in part of a line";
   const std::regex whole(R"(<[45]> app \{0x[0-9A-F]+\} \d{4}: \(#[23]0000\) (r\d+|tail) f{440})");
   std::size_t received = 0;
+  std::size_t cut = 0;
   bool tailArrived = false;
-  for (std::string& stream : streams) {
-    for (std::size_t end; (end = stream.find('\n')) != std::string::npos; stream.erase(0, end + 1)) {
-      const std::string line = stream.substr(0, end);
-      EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80) << "...";
-      tailArrived |= line.find(") tail ") != std::string::npos;
-      ++received;
+  for (std::size_t end; (end = stream.find('\n')) != std::string::npos; stream.erase(0, end + 1)) {
+    const std::string line = stream.substr(0, end);
+    if (!std::regex_match(line, whole)) {
+      ADD_FAILURE() << "not a whole line: " << line.substr(0, 80) << "...";
+      ++cut;
     }
-    // A dropped connection may end in part of a line, which the collector discards.
+    tailArrived |= line.find(") tail ") != std::string::npos;
+    ++received;
   }
+  EXPECT_EQ(cut, 0u);
   EXPECT_TRUE(tailArrived);
   EXPECT_LT(received, static_cast<std::size_t>(kRecords)) << "a full socket cost lines, not the logger thread";
+
+  // Every line that did not arrive was counted in a drop report.
+  const std::wregex dropReport(LR"(EVENT=Syslog_lines_dropped, ERROR=10035, EVENTMSG="(\d+) lines dropped for 127\.0\.0\.1)");
+  std::size_t dropped = 0;
+  int reports = 0;
+  for (const std::wstring& message : Seen()) {
+    std::wsmatch match;
+    if (!std::regex_search(message, match, dropReport)) continue;
+    dropped += std::stoul(match[1]);
+    ++reports;
+  }
+  EXPECT_GE(reports, 1);
+  EXPECT_EQ(received + dropped, static_cast<std::size_t>(kRecords + 1));
 }
 
 }  // namespace

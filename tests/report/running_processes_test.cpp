@@ -142,20 +142,34 @@ TEST(ReportCurrentProcessesNT, WritesOneLinePerInstanceUpTo256) {
   EXPECT_EQ(lines[0].function, "ReportEnvironment::ReportCurrentProcessesNT");
 }
 
-TEST(ReportCurrentProcessesNT, DataThatCannotBeWalkedIsSaidSo) {
+TEST(ReportCurrentProcessesNT, DataThatCannotBeWalkedIsSaidSoAndAnEmptyBlockListsNothing) {
   PerformanceBlock nameOutside = ProcessObjectBlock({{L"one", 1}, {L"two", 2}}, kIdProcessCounter);
   nameOutside.Patch(nameOutside.instanceAt[1] + offsetof(PERF_INSTANCE_DEFINITION, NameOffset), DWORD{0xFFFFFF00});
+  PerformanceBlock withoutSignature = HeaderOnlyBlock();
+  withoutSignature.Patch(0, L'X');
   const std::wstring couldNot = L"[ENV] Could Not Obtain Performance Data!";
   const std::wstring firstLine = L"[ENV] Running Process: one, ID: " + std::to_wstring(sizeof(PERF_COUNTER_BLOCK) + 8);
   const StandInCase cases[] = {
       {"query fails", HeaderOnlyBlock(), ERROR_ACCESS_DENIED, {couldNot}},
-      {"header only, as Wine answers", HeaderOnlyBlock(), ERROR_SUCCESS, {couldNot}},
+      {"nothing returned", PerformanceBlock{}, ERROR_SUCCESS, {couldNot}},
+      {"no signature", withoutSignature, ERROR_SUCCESS, {couldNot}},
+      {"no objects: header only, as Wine answers", HeaderOnlyBlock(), ERROR_SUCCESS, {}},
       {"second name outside the block", nameOutside, ERROR_SUCCESS, {firstLine, couldNot}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     StandInPerformanceData::Answer(c.block, 0, c.failure);
     EXPECT_EQ(TextsOf(ReportFromStandIn()), c.lines);
+  }
+}
+
+TEST(ReportCurrentProcessesNT, TheSystemsOwnAnswerListsProcessesOnly) {
+  // Wine's answer holds no object, so there it lists nothing; Windows lists processes.
+  ReportEnvironment report(&CapturingSink);
+  TakeCapturedLines();
+  report.ReportCurrentProcessesNT();
+  for (const SinkLine& line : TakeCapturedLines()) {
+    EXPECT_EQ(line.text.rfind(L"[ENV] Running Process: ", 0), 0u) << testing::PrintToString(line.text);
   }
 }
 

@@ -18,13 +18,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-syslog.XXXXXX")
 collector_pid=
 stop_collector() {
   if [[ -n "$collector_pid" ]]; then
+    kill -CONT "$collector_pid" 2>/dev/null  # in case a stall test stopped it
     kill "$collector_pid" 2>/dev/null
     wait "$collector_pid" 2>/dev/null
     collector_pid=
   fi
 }
 cleanup() {
-  exec 3>&- 2>/dev/null
+  exec 3>&- 4>&- 2>/dev/null
   stop_collector
   rm -rf "$work"
 }
@@ -52,7 +53,11 @@ global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k"
 module(load="imudp")
 module(load="imtcp")
 template(name="raw" type="string" string="%rawmsg%\n")
-ruleset(name="udp") { action(type="omfile" file="$work/udp.log" template="raw") }
+template(name="priority" type="string" string="%syslogfacility% %syslogseverity% %rawmsg%\n")
+ruleset(name="udp") {
+  action(type="omfile" file="$work/udp.log" template="raw")
+  action(type="omfile" file="$work/priority.log" template="priority")
+}
 ruleset(name="tcp") { action(type="omfile" file="$work/tcp.log" template="raw") }
 input(type="imudp" address="127.0.0.1" port="$udp_port" ruleset="udp")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
@@ -163,6 +168,40 @@ for transport in tcp udp; do
   fi
 done
 
+# The cut at 509 characters never splits an escaped line break: four lengths of text
+# before the line breaks put the cut at each place of an escape.
+breaks=$(printf 'n%.0s' {1..200})
+breaks=${breaks//n/$'\n'}
+run_logger --no-header --level 2 "${breaks}x" "a${breaks}x" "aa${breaks}x" "aaa${breaks}x"
+for transport in tcp udp; do
+  wait_until 10 gained $transport 4
+  lengths=$(new_lines $transport | awk '{ print length($0) }' | sort | tr '\n' ' ')
+  if [[ $(new_line_count $transport) == 4 && "$lengths" == "506 507 508 509 " ]] &&
+    new_lines $transport | awk -v head="<4> varrowmere-logger {0x$(logged_thread)} " '
+      { rest = $0; if (index(rest, head) != 1) exit 1; rest = substr(rest, length(head) + 1)
+        if (rest !~ /^[0-9][0-9][0-9][0-9]: \(#20000\) a*(#012)+$/) exit 1 }'; then
+    echo "ok: the cut ends before an escape that does not fit ($transport)"
+  else
+    fail "cut at an escape ($transport): lengths $lengths"
+    new_lines $transport | sed 's/\(.\{20\}\).*\(.\{12\}\)$/\1...\2/'
+  fi
+done
+
+# The priority as rsyslog reads it: the level's severity stays in its three bits, in
+# the facility asked for; levels above 5 are debug (7).
+for case in "0 2 0 4" "1 7 1 7" "23 6 23 7" "0 15 0 7"; do
+  read -r facility level want_facility want_severity <<<"$case"
+  mark=$(line_count "$work/priority.log")
+  run_logger --no-header --facility "$facility" --level "$level" "priority"
+  wait_until 10 gained udp 1
+  got=$(tail -n +$((mark + 1)) "$work/priority.log" | sed -n 's/^\([0-9]* [0-9]*\) .*) priority$/\1/p')
+  if [[ "$got" == "$want_facility $want_severity" ]]; then
+    echo "ok: facility $facility, level $level: rsyslog reads facility ${got% *}, severity ${got#* }"
+  else
+    fail "facility $facility, level $level: rsyslog read \"$got\", expected \"$want_facility $want_severity\""
+  fi
+done
+
 # ---- The sequence number counts every line 0 to 9999 and wraps ----
 run_logger --no-header --level 2 --count 10001
 wait_until 30 gained tcp 10001
@@ -173,6 +212,53 @@ if new_lines tcp | awk '$4 != sprintf("%04d:", (NR - 1) % 10000) { print "line "
   echo "ok: sequence numbers wrap after 9999"
 else
   fail "sequence numbers: $(new_line_count tcp) lines"
+fi
+
+# ---- A collector that stalls, then resumes: whole lines only, every line accounted for ----
+# Without --nonblocking-syslog the logger would wait for it; with it, the logger keeps
+# the unsent rest of a line and drops whole lines, counted, until the collector reads.
+tcp_mark=$(line_count "$work/tcp.log")
+mkfifo "$work/stall-input"
+stall_console="$work/stall-console.txt"
+"$wine_run" "$logger" --no-event-log --console --level 4 --no-header --nonblocking-syslog \
+  --syslog "127.0.0.1:$tcp_port/tcp" --stdin <"$work/stall-input" >"$stall_console" 2>"$work/stderr.txt" &
+stall_logger_pid=$!
+exec 4>"$work/stall-input"
+padding=$(printf 'p%.0s' {1..400})
+send_lines() {
+  local line
+  for ((line = $1; line <= $2; line++)); do printf 'line %d %s\n' "$line" "$padding"; done >&4
+}
+wait_until 20 has_lines 'EVENTMSG="Connected to 127.0.0.1"' "$stall_console" 1 || fail "stall run: no connection"
+send_lines 1 1000
+wait_until 10 has_lines "} line 1000 " "$stall_console" 1
+kill -STOP "$collector_pid"
+# Over 20 MB while the collector reads nothing: far more than the sockets' buffers hold.
+send_lines 1001 50000
+wait_until 60 has_lines "} line 50000 " "$stall_console" 1 || fail "stall run: the console did not keep up"
+kill -CONT "$collector_pid"
+sleep 1
+send_lines 50001 51000
+# The drops are told when the collector takes a line again; the logger's own messages
+# are lost once it stops, so its input stays open until it told them.
+wait_until 30 has_lines "} line 51000 " "$stall_console" 1
+wait_until 10 has_lines "lines dropped for 127.0.0.1" "$stall_console" 1
+exec 4>&-
+wait "$stall_logger_pid" || fail "stall run: logger exited $?: $(cat "$work/stderr.txt")"
+console_records=$(grep -c '^\[[0-9]*\] ' "$stall_console")
+dropped=$(sed -n 's/.*EVENTMSG="\([0-9]*\) lines dropped for 127\.0\.0\.1.*/\1/p' "$stall_console" |
+  awk '{ s += $1 } END { print s + 0 }')
+wait_until 30 gained tcp $((console_records - dropped))
+whole_line='^<6> varrowmere-logger \{0x[0-9A-F]+\} [0-9]{4}: \(#40000\) (line [0-9]+ p{400}|\[DIAG\] EVENT=[A-Za-z_]+, .*")$'
+received=$(new_line_count tcp)
+cut=$(new_lines tcp | grep -c -v -E "$whole_line")
+after_resume=$(new_lines tcp | grep -oE '\(#40000\) line [0-9]+ ' | awk '$3 > 50000' | wc -l)
+echo "stall run: $console_records records, $received lines received ($cut cut), $dropped dropped"
+if ((cut == 0 && dropped > 0 && received + dropped == console_records && after_resume >= 1000)); then
+  echo "ok: a collector that stalls and resumes gets whole lines, every drop counted"
+else
+  fail "stall run: $cut cut lines, $received + $dropped != $console_records records, $after_resume after resuming"
+  new_lines tcp | grep -v -E "$whole_line" | cut -c1-100 | head -5
 fi
 
 # ---- TCP reconnection: down, up, lost, back ----

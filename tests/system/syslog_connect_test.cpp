@@ -1,0 +1,105 @@
+// varrowmere-logger against a TCP collector that never answers a connect: its accept
+// queue is full, so the system drops every further connect request without a word, as a
+// firewall that drops silently would. The connect gives up at its time limit, and with
+// --nonblocking-syslog no output waits for it at all.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "logging/syslog_output.h"
+#include "support/child_process.h"
+#include "system/logger_run.h"
+#include "win32/unique_socket.h"
+
+namespace {
+
+bool ConnectAnswered(SOCKET socket, DWORD waitMs) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(socket, &writable);
+  FD_SET(socket, &failed);
+  timeval wait{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+  return ::select(0, nullptr, &writable, &failed, &wait) > 0;
+}
+
+// A loopback listener that accepts nobody, with its accept queue filled by connections
+// of its own; the first connect left without an answer shows the queue is full.
+class StuckCollector {
+ public:
+  StuckCollector() {
+    listener_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    EXPECT_EQ(::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    int length = sizeof(address);
+    EXPECT_EQ(::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    port_ = ::ntohs(address.sin_port);
+    EXPECT_EQ(::listen(listener_.get(), 0), 0);
+    for (int i = 0; i < 64 && !stuck_; ++i) {
+      UniqueSocket filler(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+      u_long nonBlocking = 1;
+      ::ioctlsocket(filler.get(), FIONBIO, &nonBlocking);
+      ::connect(filler.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+      stuck_ = !ConnectAnswered(filler.get(), 500);
+      fillers_.push_back(std::move(filler));
+    }
+  }
+
+  bool stuck() const { return stuck_; }
+  std::wstring Entry() const { return L"127.0.0.1:" + std::to_wstring(port_) + L"/tcp"; }
+
+ private:
+  SocketLibrary sockets_;
+  UniqueSocket listener_;
+  std::vector<UniqueSocket> fillers_;
+  u_short port_ = 0;
+  bool stuck_ = false;
+};
+
+TEST(SyslogConnect, ACollectorThatNeverAnswersHoldsNoOutputBeyondTheLimit) {
+  StuckCollector collector;
+  ASSERT_TRUE(collector.stuck()) << "the accept queue did not fill";
+  constexpr DWORD kLimit = SyslogOutput::kConnectLimitMs;
+  // What the thread start, a logger cycle and a loaded machine may add.
+  constexpr DWORD kMargin = 3000;
+  const struct {
+    const char* name;
+    const wchar_t* option;
+    DWORD consoleWithinMs;  // until the console has every record
+    bool givesUp;           // the connect runs out its time while the logger runs
+  } cases[] = {
+      {"blocking: the logger waits for the connect, up to the limit", L"", kLimit + kMargin, true},
+      {"non-blocking: no output waits for the connect", L"--nonblocking-syslog", kLimit, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ULONGLONG started = ::GetTickCount64();
+    RunningChild logger(Logger(L"--no-event-log --console --level 4 --syslog " + collector.Entry() + L" " +
+                               c.option + L" one two three"));
+    ASSERT_TRUE(logger.started());
+    const bool consoleComplete = logger.WaitForOutput("} three\r\n", 60000);
+    const ULONGLONG consoleMs = ::GetTickCount64() - started;
+    const ChildResult result = logger.Finish(60000);
+    const ULONGLONG exitMs = ::GetTickCount64() - started;
+
+    ASSERT_TRUE(consoleComplete) << result.out;
+    EXPECT_LE(consoleMs, c.consoleWithinMs) << "until the console had every record";
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_LE(exitMs, 2 * kLimit + kMargin) << "until the logger ended";
+    // The connect that ran out of time says so, with the time-out's error.
+    const bool toldTimedOut =
+        result.out.find("ERROR=10060, EVENTMSG=\"Connect failed to 127.0.0.1\"") != std::string::npos;
+    EXPECT_EQ(toldTimedOut, c.givesUp) << result.out;
+  }
+}
+
+}  // namespace
