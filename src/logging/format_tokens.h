@@ -109,7 +109,9 @@ class FormatTokens {
  public:
   FormatTokens(const wchar_t* format, bool wideMeaning) noexcept : at_(format), wideMeaning_(wideMeaning) {}
 
-  FormatPiece Next() noexcept {
+  // Not noexcept: a read of an unreadable format faults here, and on a thread under a
+  // fault guard that fault must be able to reach its handler.
+  FormatPiece Next() {
     FormatPiece piece;
     if (*at_ == L'\0') return piece;
     if (*at_ != L'%') {
