@@ -1,6 +1,8 @@
 #include "diagnostics/system_error_text.h"
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -40,4 +42,15 @@ std::wstring Win32CallError(const wchar_t* call, DWORD code) {
   wchar_t number[16] = {};
   _snwprintf(number, 15, L"%d", static_cast<int>(code));
   return std::wstring(call != nullptr ? call : L"") + L" Error: " + text.c_str() + L" (" + number + L")";
+}
+
+std::wstring WithRunTimeError(const std::wstring& text, int error) {
+  // The run time's texts are plain ASCII in every code page.
+  const char* const words = std::strerror(error);
+  std::wstring report = text + L" : ";
+  for (const char* c = words != nullptr ? words : ""; *c != '\0'; ++c) report += static_cast<unsigned char>(*c);
+  wchar_t number[32];
+  ::_snwprintf(number, std::size(number) - 1, L" (error : %d)", error);
+  number[std::size(number) - 1] = L'\0';
+  return report + number;
 }

@@ -39,3 +39,7 @@ using SystemErrorTextA = BasicSystemErrorText<char>;
 // "<call> Error: <system text> (<code in decimal>)", e.g.
 // L"OpenProcessToken Error: Access denied. (5)".
 std::wstring Win32CallError(const wchar_t* call, DWORD code);
+
+// The run time's words for an errno value after a failure's text, as the logger's
+// diagnostics print them: L"<text> : <strerror text> (error : <number>)".
+std::wstring WithRunTimeError(const std::wstring& text, int error);

@@ -17,9 +17,10 @@ void ConsoleOutput::Refresh() {
   if (codePage_ == 0) codePage_ = ::GetACP();
 }
 
-void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCode, const wchar_t* message) {
+void ConsoleOutput::Write(const RecordView& record) {
   Refresh();
-  if (message == nullptr) message = L"";
+  const wchar_t* const message = record.message != nullptr ? record.message : L"";
+  const SYSTEMTIME& time = record.time;
 
   constexpr std::size_t kHeadChars = 64;
   const std::size_t messageLength = std::wcslen(message);
@@ -29,8 +30,8 @@ void ConsoleOutput::Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCod
   wchar_t* const line = line_.data();
 
   const int head = ::_snwprintf(line, kHeadChars, L"[%05lu] (%02d:%02d:%02d.%03d):{0x%04X} ",
-                                static_cast<unsigned long>(eventCode), time.wHour, time.wMinute, time.wSecond,
-                                time.wMilliseconds, static_cast<unsigned>(threadId));
+                                static_cast<unsigned long>(record.EventCode()), time.wHour, time.wMinute,
+                                time.wSecond, time.wMilliseconds, static_cast<unsigned>(record.threadId));
   std::size_t length = head > 0 ? static_cast<std::size_t>(head) : 0;
   // A record is one line: line breaks inside the message are escaped. Standard output is
   // a text-mode stream on Windows, so the line ends in CR LF.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "logging/record_view.h"
+
 // The console output: one line per record, "[code] (hh:mm:ss.mmm):{0xTHREAD} text", on
 // one of the process's standard handles (standard output; standard error for a copy of
 // the console lines). A real console takes the text as it is; a pipe or a file gets it in
@@ -24,8 +26,8 @@ class ConsoleOutput {
     known_ = false;
   }
 
-  // Writes one record's line. eventCode is the short code printed in the brackets.
-  void Write(const SYSTEMTIME& time, DWORD threadId, DWORD eventCode, const wchar_t* message);
+  // Writes one record's line.
+  void Write(const RecordView& record);
 
   // Lines that could not be written whole (no standard handle, a pipe nobody reads any
   // more, a full disk), and the system's error code of the last such failure. A failed

@@ -11,13 +11,10 @@
 #include <string_view>
 
 #include "diagnostics/system_error_text.h"
-#include "logging/debug_logger.h"
 #include "logging/line_breaks.h"
 #include "logging/log_retention.h"
+#include "logging/tick_count.h"
 #include "logging/log_levels.h"
-#include "logging/logging_calls.h"
-#include "logging/thread_names.h"
-#include "text/code_page.h"
 #include "text/decimal_text.h"
 #include "text/stream_codecvt.h"
 
@@ -35,21 +32,6 @@ constexpr std::size_t kMarkerLineChars = std::size(kWideEndOfLog) - 1;
 // A file this output wrapped ends at most one line and a marker past its limit; one
 // larger than that was never wrapped by it, so it is not read through for a marker.
 constexpr std::int64_t kWrappedFileSlack = 4 * (kLineFormatChars + 2 + kMarkerLineChars);
-
-// The file whose head is being written on this thread: the environment report's lines
-// go into it while it opens.
-thread_local DebugFileOutput* t_fileBeingHeaded = nullptr;
-
-class HeadBeingWritten {
- public:
-  explicit HeadBeingWritten(DebugFileOutput* file) noexcept : previous_(t_fileBeingHeaded) { t_fileBeingHeaded = file; }
-  ~HeadBeingWritten() { t_fileBeingHeaded = previous_; }
-  HeadBeingWritten(const HeadBeingWritten&) = delete;
-  HeadBeingWritten& operator=(const HeadBeingWritten&) = delete;
-
- private:
-  DebugFileOutput* previous_;
-};
 
 bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
@@ -122,19 +104,19 @@ int FormatLineQuickly(wchar_t* line, unsigned long code, const SYSTEMTIME& time,
 
 // ---- Opening ----
 
-DebugFileOutput::DebugFileOutput(DebugLogger& owner)
-    : owner_(owner),
+DebugFileOutput::DebugFileOutput(Hooks hooks)
+    : hooks_(std::move(hooks)),
       utf8_(std::locale::classic(), new UTF8StreamCodeCvtFacet),
       utf16_(std::locale::classic(), new UTF16LEStreamCodeCvtFacet) {}
 
 LogFileDate DebugFileOutput::Today() const {
   SYSTEMTIME now{};
-  owner_.LocalTime(&now);
+  clocks_.localTime(&now);
   return LogFileDate{now.wYear, now.wMonth, now.wDay};
 }
 
 StructuredNameParts DebugFileOutput::StructuredParts() const {
-  const DebugLogger::DebugFileLayout& layout = owner_.GetDebugFileLayout();
+  const Layout& layout = settings_.layout;
   StructuredNameParts parts;
   parts.root = layout.logRootDirectory;
   parts.prefix = layout.fileNamePrefix;
@@ -147,11 +129,11 @@ StructuredNameParts DebugFileOutput::StructuredParts() const {
 }
 
 std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
-  const DebugLogger::DebugFileLayout& layout = owner_.GetDebugFileLayout();
-  const bool deleteOld = layout.dailyFiles && owner_.DebugLogMaxDailyFileAge() > 0;
+  const Layout& layout = settings_.layout;
+  const bool deleteOld = layout.dailyFiles && settings_.maxDailyFileAge > 0;
   if (layout.structuredFileNames) {
     const StructuredNameParts parts = StructuredParts();
-    if (deleteOld) DeleteOldStructuredFiles(parts, fileDate_, owner_.DebugLogMaxDailyFileAge());
+    if (deleteOld) DeleteOldStructuredFiles(parts, fileDate_, settings_.maxDailyFileAge);
     int sequence = FindHighestSequenceNumber(parts, fileDate_);
     sequence = startNewFile ? sequence + 1 : std::max(sequence, 1);
     wchar_t name[kMaxLogFileNameChars + 1];
@@ -162,13 +144,12 @@ std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
     return name;
   }
   // A path too long for a name is refused whole: cut, it would name another file.
-  if (owner_.DebugFilePath().size() > kMaxLogFileNameChars) {
+  if (settings_.path.size() > kMaxLogFileNameChars) {
     errno = ENAMETOOLONG;
     return {};
   }
-  const PlainFileName plain =
-      BuildPlainFileName(owner_.DebugFilePath(), layout.instanceNumber, layout.dailyFiles, fileDate_);
-  if (deleteOld) DeleteOldPlainFiles(plain.stem, plain.extension, fileDate_, owner_.DebugLogMaxDailyFileAge());
+  const PlainFileName plain = BuildPlainFileName(settings_.path, layout.instanceNumber, layout.dailyFiles, fileDate_);
+  if (deleteOld) DeleteOldPlainFiles(plain.stem, plain.extension, fileDate_, settings_.maxDailyFileAge);
   const std::wstring name = startNewFile ? plain.Numbered(NextPlainFileNumber(plain)) : plain.Name();
   if (name.size() > kMaxLogFileNameChars) {
     errno = ENAMETOOLONG;
@@ -180,9 +161,8 @@ std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
 bool DebugFileOutput::Open() { return OpenFile(false, 0); }
 
 bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
-  if (!owner_.DebugLogEnabled()) return true;
   // Values other than the two multi-byte encodings write one byte per character.
-  const int configured = owner_.DebugLogEncoding();
+  const int configured = settings_.encoding;
   const int wanted = configured == kUtf8 || configured == kUtf16LE ? configured : kSingleByte;
   if (file_) {
     const int found = DetectEncoding();
@@ -195,15 +175,13 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
     startNewFile = true;
     CloseWithoutMarker();
   }
-  if (owner_.DebugFilePath().empty()) return true;
+  if (settings_.path.empty()) return true;
 
   fileDate_ = Today();
-  const std::wstring name = ChooseFileName(startNewFile || owner_.GetDebugFileLayout().newFileWhenFull);
+  const std::wstring name = ChooseFileName(startNewFile || settings_.layout.newFileWhenFull);
   if (name.empty() || EnsureFilePath(name) != 0) {
     failed_ = true;
-    lastProblem_ = owner_.LogErrno(L"[DIAG] Could not create debug trace file %s",
-                                   name.empty() ? owner_.DebugFilePath().c_str() : name.c_str())
-                       .substr(std::size(L"[DIAG] ") - 1);
+    ReportRunTimeProblem(L"Could not create debug trace file " + (name.empty() ? settings_.path : name));
     return false;
   }
 
@@ -221,7 +199,7 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   fileName_ = name;
   failed_ = false;
   openErrors_.Succeeded();
-  owner_.ResetLastErrno();
+  runTimeErrors_.Succeeded();
   encoding_ = static_cast<Encoding>(wanted);
   position_ = 0;
 
@@ -238,75 +216,31 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file_.get(), &size) || !SeekTo(size.QuadPart)) return false;
   end_ = size.QuadPart;
-  const int limit = owner_.MaxFileSize();
+  const int limit = settings_.maxFileSize;
   if (limit > 0 && found != -1 && size.QuadPart <= limit + kWrappedFileSlack) {
     const std::int64_t marker = FindEndOfLogMarker();
     if (marker != kNoPosition && !SeekTo(marker)) return false;
   }
   const std::int64_t headStart = found == -1 ? 0 : position_;
-  const bool written = WriteHead();
+  const bool written = !hooks_.writeHead || hooks_.writeHead(*this);
   headBytes_ = position_ - headStart;
   return written;
 }
 
-bool DebugFileOutput::WriteHead() {
-  if (owner_.DebugLogLevel() < kLogInformation) return true;
-  SYSTEMTIME now{};
-  owner_.LocalTime(&now);
-  wchar_t dateLine[64];
-  ::_snwprintf(dateLine, 64, L"Current Date: %04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
-  dateLine[63] = L'\0';
-  if (!WriteHeadLine(kLogInformation, dateLine)) return false;
-  if (!WriteThreadReport()) return false;
-  if (owner_.ReportOnOpen()) {
-    // Each line of the report lands here through HeadReportSink, before any queued record.
-    HeadBeingWritten head(this);
-    owner_.Report().ReportEnvironmentVersions();
-  }
-  return true;
-}
-
 bool DebugFileOutput::WriteHeadLine(int level, const wchar_t* text) {
-  if (!LevelPasses(level, owner_.DebugLogLevel())) return true;
-  SYSTEMTIME now{};
-  owner_.LocalTime(&now);
-  return WriteLine(now, ::GetCurrentThreadId(), level, text, 0, nullptr, LineKind::kHead) != kNoPosition;
-}
-
-int DebugFileOutput::HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function,
-                                    int line, void* captureBlock) {
-  DebugFileOutput* const head = t_fileBeingHeaded;
-  if (head == nullptr) return LogReportLine(level, a, b, c, text, function, line, captureBlock);
-  if (text == nullptr) return 0;
-  head->WriteHeadLine(level, text);
-  head->owner_.AddReportLine(level, text);
-  return 1;
-}
-
-bool DebugFileOutput::WriteThreadReport() {
-  ThreadNameRegistry& names = ProcessThreadNames();
-  ThreadNameRegistry::Iterator at;
-  DWORD threadId = 0;
-  std::string name;
-  bool written = true;
-  // The walk holds the registry's lock until its last step, so it always runs to the end.
-  for (bool more = names.First(&at, &threadId, &name); more; more = names.Next(&at, &threadId, &name)) {
-    if (!written) continue;
-    TemporaryWideText wideName(name.c_str());
-    wchar_t line[kMaxLogFileNameChars + 96];
-    ::_snwprintf(line, std::size(line) - 1, L"[DIAG] EVENT=Thread_report, THREADID=0x%X, THREADNAME=\"%.255s\"",
-                 static_cast<unsigned>(threadId), wideName.get() != nullptr ? wideName.get() : L"");
-    line[std::size(line) - 1] = L'\0';
-    written = WriteHeadLine(kLogInformation, line);
-  }
-  return written;
+  RecordView line;
+  clocks_.localTime(&line.time);
+  line.threadId = ::GetCurrentThreadId();
+  line.level = level;
+  line.message = text;
+  return WriteLine(line, LineKind::kHead) != kNoPosition;
 }
 
 void DebugFileOutput::CloseWithoutMarker() { file_.reset(); }
 
 bool DebugFileOutput::Close() {
   if (!file_) return true;
-  if (owner_.MaxFileSize() > 0) WriteEncoded(kWideEndOfLog, kMarkerLineChars);
+  if (settings_.maxFileSize > 0) WriteEncoded(kWideEndOfLog, kMarkerLineChars);
   if (!::CloseHandle(file_.release())) failed_ = true;
   return true;
 }
@@ -314,21 +248,17 @@ bool DebugFileOutput::Close() {
 bool DebugFileOutput::Reopen() {
   Close();
   if (!Open()) return false;
-  if (!owner_.DebugLogEnabled()) return true;
-  if (file_ && owner_.FileOpenedListener() != nullptr) owner_.FileOpenedListener()->OnDebugFileOpened();
+  if (file_ && hooks_.reopened) hooks_.reopened();
   return IsOpen();
 }
 
-void DebugFileOutput::StartRetryClock() { lastCheck_ = owner_.Ticks(); }
+void DebugFileOutput::StartRetryClock() { lastCheck_ = clocks_.ticks(); }
 
 void DebugFileOutput::CheckBeforeRecord() {
-  const bool haveName = !owner_.DebugFilePath().empty();
-  const bool dateChanged = owner_.GetDebugFileLayout().dailyFiles && haveName && Today() != fileDate_;
-  const DWORD now = owner_.Ticks();
-  // The two counts' difference as a signed 32-bit number: a wrapped tick count still
-  // gives the time that passed.
-  const bool retryDue = (!file_ || failed_) &&
-                        static_cast<std::int32_t>(now - lastCheck_) > DebugLogger::kDebugFileRetryMs;
+  const bool haveName = !settings_.path.empty();
+  const bool dateChanged = settings_.layout.dailyFiles && haveName && Today() != fileDate_;
+  const DWORD now = clocks_.ticks();
+  const bool retryDue = (!file_ || failed_) && TicksSince(lastCheck_, now) > static_cast<DWORD>(kRetryMs);
   // A file that is closed without having failed (the output was switched on after the
   // start) opens for the next line at once.
   const bool openNow = !file_ && !failed_ && haveName;
@@ -351,7 +281,7 @@ bool DebugFileOutput::SeekTo(std::int64_t position) {
 }
 
 bool DebugFileOutput::PastLimit(std::int64_t position) const {
-  const std::int64_t limit = owner_.MaxFileSize();
+  const std::int64_t limit = settings_.maxFileSize;
   return limit > 0 && position > std::max(limit, headBytes_ + limit / 2);
 }
 
@@ -369,7 +299,7 @@ bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndM
   char* bytes = buffer_.data();
   const std::size_t count = Encode(text, length, bytes, length * 4);
   const std::int64_t lineEnd = position_ + static_cast<std::int64_t>(count);
-  const bool marked = mark != EndMark::kNone && owner_.MaxFileSize() > 0 && lineEnd < end_ &&
+  const bool marked = mark != EndMark::kNone && settings_.maxFileSize > 0 && lineEnd < end_ &&
                       (mark == EndMark::kWhereOlderLinesFollow || !PastLimit(lineEnd));
   std::size_t total = count;
   if (marked) total += Encode(kWideEndOfLog, kMarkerLineChars, bytes + count, kMarkerLineChars * 4);
@@ -410,9 +340,14 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
   return static_cast<std::size_t>(end - bytes);
 }
 
-void DebugFileOutput::ReportProblem(const std::wstring& text, DWORD error, OncePerRun* told) {
+void DebugFileOutput::ReportProblem(const std::wstring& text, long error, OncePerRun* told) {
   lastProblem_ = text;
-  if (told->IsNew(static_cast<long>(error))) owner_.LogDebugFileProblem(L"[DIAG] " + text);
+  if (told->IsNew(error) && hooks_.problem) hooks_.problem(L"[DIAG] " + text);
+}
+
+void DebugFileOutput::ReportRunTimeProblem(const std::wstring& text) {
+  const int error = errno;
+  ReportProblem(WithRunTimeError(text, error), error, &runTimeErrors_);
 }
 
 bool DebugFileOutput::WriteHeader() {
@@ -420,8 +355,7 @@ bool DebugFileOutput::WriteHeader() {
   if (!file_) return false;
   const wchar_t* header = encoding_ == kUtf8 ? L"\xFEFFUTF-8 encoded\r\n" : L"\xFEFFUTF-16LE encoded\r\n";
   if (!WriteEncoded(header, std::wcslen(header))) {
-    lastProblem_ =
-        owner_.LogErrno(L"[DIAG] Error during writing the debug file header").substr(std::size(L"[DIAG] ") - 1);
+    ReportRunTimeProblem(L"Error during writing the debug file header");
     return false;
   }
   return true;
@@ -509,10 +443,12 @@ std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
   }
 }
 
-std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                                        DWORD eventId, const wchar_t* userText, LineKind kind) {
+std::int64_t DebugFileOutput::WriteLine(const RecordView& record, LineKind kind) {
   if (!file_) return kNoPosition;
-  if (message == nullptr) message = L"";
+  const SYSTEMTIME& time = record.time;
+  const DWORD threadId = record.threadId;
+  const wchar_t* const message = record.message != nullptr ? record.message : L"";
+  const wchar_t* userText = record.userText;
   const bool withUser = userText != nullptr && userText[0] != L'\0';
   wchar_t escapedUser[kLineFormatChars + 1];
   std::size_t userTextLength = withUser ? std::wcslen(userText) : 0;
@@ -521,8 +457,8 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
     escapedUser[userTextLength] = L'\0';
     userText = escapedUser;
   }
-  const bool split = owner_.GetDebugFileLayout().splitMultiLineMessages;
-  const unsigned long code = ShortEventCode(eventId, level);
+  const bool split = settings_.layout.splitMultiLineMessages;
+  const unsigned long code = record.EventCode();
   const EndMark mark = kind == LineKind::kHead ? EndMark::kWhereOlderLinesFollow : EndMark::kUnlessPastLimit;
   std::int64_t result = kNoPosition;
   const wchar_t* piece = message;
@@ -582,14 +518,12 @@ std::int64_t DebugFileOutput::WriteLine(const SYSTEMTIME& time, DWORD threadId, 
     if (*next == L'\0') break;
     piece = next;
   }
-  owner_.ResetLastErrno();
+  runTimeErrors_.Succeeded();
   return result;
 }
 
-bool DebugFileOutput::Write(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                            DWORD eventId, const wchar_t* userText) {
-  if (!owner_.DebugLogEnabled() || !LevelPasses(level, owner_.DebugLogLevel())) return true;
-  const std::int64_t position = WriteLine(time, threadId, level, message, eventId, userText, LineKind::kRecord);
+bool DebugFileOutput::Write(const RecordView& record) {
+  const std::int64_t position = WriteLine(record, LineKind::kRecord);
   if (position == kNoPosition) {
     ++lostLines_;
     return false;
@@ -597,5 +531,5 @@ bool DebugFileOutput::Write(const SYSTEMTIME& time, DWORD threadId, int level, c
   if (!PastLimit(position)) return true;
   // The next numbered file, or the newest lines over the oldest after a fresh header: the
   // file keeps its length, so a reader finds the newest writing at the end-of-log marker.
-  return owner_.GetDebugFileLayout().newFileWhenFull ? Reopen() : Wrap();
+  return settings_.layout.newFileWhenFull ? Reopen() : Wrap();
 }

@@ -3,15 +3,15 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <locale>
 #include <string>
 #include <vector>
 
 #include "logging/log_file_names.h"
 #include "logging/once_per_run.h"
+#include "logging/record_view.h"
 #include "win32/unique_resource.h"
-
-class DebugLogger;
 
 // The debug log file output: the file, where the next line goes, the date and name of
 // the file, the encoding in use and the retry clock. Each line is encoded and written
@@ -29,6 +29,9 @@ class DebugLogger;
 // opener, in this process or another, is refused with the system's reason and tries again
 // at the retry interval.
 //
+// The output knows the record and its own settings, never the logger that composes it:
+// what goes into a file's head, and what becomes of its failure reports, is the hooks'.
+//
 // Concurrency: everything here belongs to the logger thread while it runs, and to the
 // owner before Start and after Stop. Other processes may read (or tail) the file while
 // it is written.
@@ -37,24 +40,71 @@ class DebugFileOutput {
   // Encodings of DebugLogEncoding; any other value writes as kSingleByte.
   enum Encoding { kSingleByte = 0, kUtf8 = 1, kUtf16LE = 2 };
 
-  // Reads its settings from the owner when it opens and writes.
-  explicit DebugFileOutput(DebugLogger& owner);
+  // How the owner names and lays out the files.
+  struct Layout {
+    std::wstring logRootDirectory;  // folder of structured names
+    std::wstring fileNamePrefix;
+    std::wstring componentName;
+    int instanceNumber = 0;  // placed in file names
+    bool dailyFiles = false;  // one file per day; the record loop watches the date
+    bool dateFolders = false;  // structured names go into a folder per date
+    bool structuredFileNames = false;  // host, component and instance in the name
+    bool newFileWhenFull = false;  // at the size limit start a numbered file, not wrap
+    bool splitMultiLineMessages = false;  // one file line per text line
+  };
+
+  // Everything the output reads of its owner's settings; changes take effect at the next
+  // open (names, encoding, age) or the next line (size limit, splitting).
+  struct Settings {
+    std::wstring path;  // the file of plain names, the root of structured ones; empty: no file
+    Layout layout;
+    int maxFileSize = 2000000;  // 0 or less: no limit
+    int encoding = kSingleByte;
+    int maxDailyFileAge = 0;  // days; 0 or less keeps old files
+  };
+
+  // The local date and time (GetLocalTime's form) and the millisecond tick count; a test
+  // drives them itself.
+  using LocalTimeSource = void(WINAPI*)(SYSTEMTIME*);
+  using TickSource = DWORD(WINAPI*)();
+  struct Clocks {
+    LocalTimeSource localTime = &::GetLocalTime;
+    TickSource ticks = &::GetTickCount;
+  };
+
+  // What the output asks of, and tells, whoever composes it. Each may be empty.
+  struct Hooks {
+    // Writes the head of a file just opened, with WriteHeadLine; false when a line of it
+    // could not be written.
+    std::function<bool(DebugFileOutput& file)> writeHead;
+    // A failure of the file, with the system's reason, once per run of the same error.
+    std::function<void(const std::wstring& text)> problem;
+    // A file was opened again (after a close, a retry, a change of date, the limit).
+    std::function<void()> reopened;
+  };
+
+  explicit DebugFileOutput(Hooks hooks = {});
   DebugFileOutput(const DebugFileOutput&) = delete;
   DebugFileOutput& operator=(const DebugFileOutput&) = delete;
 
-  // Opens (or keeps) the file the settings name and writes its head. True also when the
-  // output is off or has no path; false when the file could not be created, opened or
-  // started.
+  void SetSettings(const Settings& settings) { settings_ = settings; }
+  const Settings& GetSettings() const noexcept { return settings_; }
+  void SetClocks(const Clocks& clocks) noexcept { clocks_ = clocks; }
+
+  // Opens (or keeps) the file the settings name and writes its head. True also when
+  // there is no path; false when the file could not be created, opened or started.
   bool Open();
   // Writes the end-of-log marker when a size limit is set, then closes. Always true.
   bool Close();
-  // Close, then Open; tells the owner's file-opened listener about a file now open.
+  // Close, then Open; tells the reopened hook about a file now open.
   bool Reopen();
-  // One record: applies the output's switch and threshold (a record they hold back
-  // counts as written), writes it and then wraps or starts a new file at the size limit.
-  // False when its line could not be written; no file is opened for it.
-  bool Write(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
-             const wchar_t* userText);
+  // One record's line (its lines with split multi-line messages on), then a wrap or a new
+  // file at the size limit. False when its line could not be written; no file is opened
+  // for it.
+  bool Write(const RecordView& record);
+  // One line of a file's head, at the clock's time, from this thread: never held against
+  // the size limit. Meant for the writeHead hook.
+  bool WriteHeadLine(int level, const wchar_t* text);
   bool WriteHeader();
   // -1 empty file, 0 no header, 1 UTF-8 header, 2 UTF-16LE header, -2 unreadable or a
   // header of another kind.
@@ -66,12 +116,7 @@ class DebugFileOutput {
   void CheckBeforeRecord();
   // Starts the retry interval at the logger thread's start.
   void StartRetryClock();
-
-  // The report sink of the owner's environment report: while a file's head is being
-  // written on this thread, each line goes into that file (if its level passes) and to
-  // the owner's other outputs; otherwise the line is logged as any report line is.
-  static int HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
-                            void* captureBlock);
+  static constexpr std::int32_t kRetryMs = 300000;
 
   bool IsOpen() const noexcept { return static_cast<bool>(file_); }
   bool Failed() const noexcept { return failed_; }
@@ -92,44 +137,39 @@ class DebugFileOutput {
   std::wstring ChooseFileName(bool startNewFile);
   StructuredNameParts StructuredParts() const;
   void CloseWithoutMarker();
-  // Writes the head of the file just opened at the write position.
-  bool WriteHead();
-  // One line of the head, at the logger thread's time: never held against the limit.
-  bool WriteHeadLine(int level, const wchar_t* text);
-  // False when a line could not be written; the walk still runs to its end.
-  bool WriteThreadReport();
   // Writes the record's line (its lines with split multi-line messages on) and answers
   // the file position after it, or -1 when it could not be written or no file is open.
-  std::int64_t WriteLine(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
-                         const wchar_t* userText, LineKind kind);
+  std::int64_t WriteLine(const RecordView& record, LineKind kind);
   // Whether a record line ending at `position` has passed the size limit. The head does
   // not count against the records' room: where a head takes more than half the limit, the
   // file is full at its head plus half the limit, so every file takes records.
   bool PastLimit(std::int64_t position) const;
-  // At the size limit: the next numbered file, or back to the start of this one.
-  bool StartNextFile();
   bool Wrap();
   // Encodes and writes text at the write position in one call; false when the system
   // took less than all of it, with the position left where it was. With a size limit, a
-  // record line written where older lines follow it (after a wrap, or when continuing at
-  // the marker) carries the marker right behind it in the same call, and the position
-  // moves past the line only: the next line overwrites that marker. So the newest writing
-  // is marked even when the process is killed before it closes the file. Empty text with
-  // a mark writes the marker alone.
-  // Record lines use kUnlessPastLimit: a line that passes the limit is marked by the wrap
-  // that follows it at once; marked itself, its marker would stay behind at the old end.
+  // line written where older lines follow it (after a wrap, or when continuing at the
+  // marker) carries the marker right behind it in the same call, and the position moves
+  // past the line only: the next line overwrites that marker. So the newest writing is
+  // marked even when the process is killed before it closes the file. Empty text with a
+  // mark writes the marker alone. Record lines use kUnlessPastLimit: a line that passes
+  // the limit is marked by the wrap that follows it at once; marked itself, its marker
+  // would stay behind at the old end.
   enum class EndMark { kNone, kWhereOlderLinesFollow, kUnlessPastLimit };
   bool WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark = EndMark::kNone);
   // The text's bytes in the open file's encoding; `capacity` holds four per character.
   std::size_t Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const;
-  // Tells a failure of the file to the owner's other outputs, once per run of the same
+  // Tells a failure of the file through the problem hook, once per run of the same
   // error, and keeps its text for LastProblem.
-  void ReportProblem(const std::wstring& text, DWORD error, OncePerRun* told);
+  void ReportProblem(const std::wstring& text, long error, OncePerRun* told);
+  // The same for a failure the run time's errno tells.
+  void ReportRunTimeProblem(const std::wstring& text);
   std::int64_t FindEndOfLogMarker() const;
   bool SeekTo(std::int64_t position);
   LogFileDate Today() const;
 
-  DebugLogger& owner_;
+  Settings settings_;
+  Clocks clocks_;
+  Hooks hooks_;
   UniqueFileHandle file_;
   std::wstring fileName_;
   // Where the next line goes. This output is the file's only writer, so the position is
@@ -145,7 +185,10 @@ class DebugFileOutput {
   Encoding encoding_ = kSingleByte;  // of the open file
   LogFileDate fileDate_;
   DWORD lastCheck_ = 0;  // tick count of the last retry
-  OncePerRun openErrors_;  // Win32 errors of opens, and of writes, each told once per run
+  // Failures told once per run: the run time's errors of making the file, the Win32
+  // errors of opening it, and those of writing it.
+  OncePerRun runTimeErrors_;
+  OncePerRun openErrors_;
   OncePerRun writeErrors_;
   std::uint64_t lostLines_ = 0;
   std::wstring lastProblem_;

@@ -4,15 +4,50 @@
 #include <cstring>
 #include <cwctype>
 #include <exception>
+#include <iterator>
 #include <memory>
 
 #include "diagnostics/structured_exception.h"
 #include "logging/logging_calls.h"
+#include "logging/report_sink.h"
+#include "logging/thread_names.h"
+#include "logging/tick_count.h"
 #include "text/code_page.h"
 
-DebugLogger::DebugLogger() : Thread("DebugLogger"), thresholds_(ownThresholds_) {}
+namespace {
 
-DebugLogger::DebugLogger(LogThresholds& thresholds) : Thread("DebugLogger"), thresholds_(thresholds) {}
+// The debug file whose head is being written on this thread, and its logger: the
+// environment report's lines go into that file while it opens.
+struct HeadBeingWritten {
+  DebugLogger* logger = nullptr;
+  DebugFileOutput* file = nullptr;
+};
+thread_local HeadBeingWritten t_head;
+
+class HeadScope {
+ public:
+  HeadScope(DebugLogger* logger, DebugFileOutput* file) noexcept : previous_(t_head) { t_head = {logger, file}; }
+  ~HeadScope() { t_head = previous_; }
+  HeadScope(const HeadScope&) = delete;
+  HeadScope& operator=(const HeadScope&) = delete;
+
+ private:
+  HeadBeingWritten previous_;
+};
+
+}  // namespace
+
+DebugLogger::DebugLogger() : DebugLogger(ownThresholds_) {}
+
+DebugLogger::DebugLogger(LogThresholds& thresholds)
+    : Thread("DebugLogger"),
+      thresholds_(thresholds),
+      debugFile_(DebugFileOutput::Hooks{
+          [this](DebugFileOutput& file) { return WriteDebugFileHead(file); },
+          [this](const std::wstring& text) { LogDebugFileProblem(text); },
+          [this] {
+            if (fileOpenedListener_ != nullptr) fileOpenedListener_->OnDebugFileOpened();
+          }}) {}
 
 // Stopping here, while the members still exist, keeps a thread the owner forgot to stop
 // from running on a half-destroyed logger (the base would wait only after they are gone).
@@ -110,7 +145,7 @@ void DebugLogger::Run() {
   applicationName_ = configuredApplicationName_;
   OpenOutputs();
   running_.store(true, std::memory_order_relaxed);
-  DWORD lastSettingsRead = tickSource_();
+  DWORD lastSettingsRead = clocks_.ticks();
   debugFile_.StartRetryClock();
 
   for (;;) {
@@ -137,11 +172,8 @@ void DebugLogger::Run() {
       return;
     }
     if (rereadSettings_) {
-      const DWORD now = tickSource_();
-      // The unsigned 32-bit difference is the time passed even across the wrap of the
-      // tick count (every 49.7 days); a signed comparison of the two counts would stop
-      // the reads for a whole wrap period.
-      if (static_cast<DWORD>(now - lastSettingsRead) > static_cast<DWORD>(kSettingsIntervalMs)) {
+      const DWORD now = clocks_.ticks();
+      if (TicksSince(lastSettingsRead, now) > static_cast<DWORD>(kSettingsIntervalMs)) {
         lastSettingsRead = now;
         ReadSettings();
       }
@@ -165,46 +197,60 @@ void DebugLogger::WatchQueue(const SYSTEMTIME& time) {
   }
 }
 
+// ---- Fanning a record out ----
+
+bool DebugLogger::Admits(Output output, int level) const noexcept {
+  switch (output) {
+    case kEventLogOutput: return eventLogEnabled_ && LevelPasses(level, EventLogLevel());
+    case kConsoleOutput:
+      return (consoleLogEnabled_ || consoleCopyToStandardError_) && LevelPasses(level, ConsoleLogLevel());
+    case kSyslogOutput: return sysLogEnabled_ && LevelPasses(level, SysLogLevel());
+    case kDebugFileOutput: return debugLogEnabled_ && LevelPasses(level, DebugLogLevel());
+    default: return false;
+  }
+}
+
+void DebugLogger::FanOut(const RecordView& record, unsigned outputs) {
+  if ((outputs & kEventLogOutput) != 0) WriteEventLog(record);
+  if ((outputs & kConsoleOutput) != 0) WriteConsole(record);
+  if ((outputs & kSyslogOutput) != 0) WriteSyslog(record);
+  if ((outputs & kDebugFileOutput) != 0) WriteDebugFile(record);
+}
+
 void DebugLogger::HandleRecord(const LogRecord& record) {
   if (queueLimit_ > 0) WatchQueue(record.time);
-  if (queueOverflow_) {
-    // Only the debug log file is served while the queue overflows.
-    if (!record.skipsDebugFile) {
-      WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId, L"");
-    }
-    return;
-  }
-  WriteEventLog(record.time, record.threadId, record.level, record.Message(), record.eventId);
-  WriteConsole(record.time, record.threadId, record.level, record.Message(), record.eventId);
-  WriteSyslog(record.time, record.threadId, record.level, record.Message(), record.eventId,
-              record.UserText());
-  if (!record.skipsDebugFile) {
-    WriteDebugFile(record.time, record.threadId, record.level, record.Message(), record.eventId,
-                   record.UserText());
-  }
+  RecordView view = record.View();
+  // Only the debug log file is served while the queue overflows, and without the user
+  // text, as its shorter line.
+  if (queueOverflow_) view.userText = nullptr;
+  unsigned outputs = queueOverflow_ ? kDebugFileOutput : kEveryOutput;
+  if (record.skipsDebugFile) outputs &= ~kDebugFileOutput;
+  FanOut(view, outputs);
 }
 
 void DebugLogger::WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message) {
-  const DWORD self = ::GetCurrentThreadId();
-  WriteEventLog(time, self, level, message, 0);
-  WriteConsole(time, self, level, message, 0);
-  WriteSyslog(time, self, level, message, 0, nullptr);
-  WriteDebugFile(time, self, level, message, 0, L"");
+  FanOut(RecordView{time, ::GetCurrentThreadId(), level, message, 0, nullptr}, kEveryOutput);
 }
 
-void DebugLogger::WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                               DWORD eventId) {
-  if ((!consoleLogEnabled_ && !consoleCopyToStandardError_) || !LevelPasses(level, ConsoleLogLevel())) return;
-  const DWORD code = ShortEventCode(eventId, level);
-  if (consoleLogEnabled_) console_.Write(time, threadId, code, message);
-  if (consoleCopyToStandardError_) consoleCopy_.Write(time, threadId, code, message);
+void DebugLogger::WriteEventLog(const RecordView& record) {
+  if (Admits(kEventLogOutput, record.level)) eventLog_.Write(record);
 }
 
-void DebugLogger::WriteEventLog(const SYSTEMTIME& /*time*/, DWORD /*threadId*/, int level,
-                                const wchar_t* message, DWORD eventId) {
-  if (!eventLogEnabled_ || !LevelPasses(level, EventLogLevel())) return;
-  eventLog_.Write(level, message, eventId);
+void DebugLogger::WriteConsole(const RecordView& record) {
+  if (!Admits(kConsoleOutput, record.level)) return;
+  if (consoleLogEnabled_) console_.Write(record);
+  if (consoleCopyToStandardError_) consoleCopy_.Write(record);
 }
+
+void DebugLogger::WriteSyslog(const RecordView& record) {
+  if (Admits(kSyslogOutput, record.level)) syslog_.Write(record);
+}
+
+bool DebugLogger::WriteDebugFile(const RecordView& record) {
+  return !Admits(kDebugFileOutput, record.level) || debugFile_.Write(record);
+}
+
+// ---- Opening and closing ----
 
 void DebugLogger::OpenEventLog() {
   if (eventLogEnabled_) eventLog_.Open(applicationName_, messageModuleName_);
@@ -212,19 +258,70 @@ void DebugLogger::OpenEventLog() {
 
 LONG DebugLogger::CloseEventLog() { return eventLog_.Close(); }
 
-// ---- Syslog ----
-
 void DebugLogger::OpenSyslog() {
   if (sysLogEnabled_) syslog_.Open(syslogServerList_);
 }
 
-void DebugLogger::ConnectSyslogTargets() { syslog_.Connect(blockingSyslog_); }
-
-void DebugLogger::WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                              DWORD eventId, const wchar_t* userText) {
-  if (!sysLogEnabled_ || !LevelPasses(level, SysLogLevel())) return;
-  syslog_.Write({addSyslogHeader_, syslogFacility_, applicationName_.c_str()},
-                {time, threadId, level, message, eventId, userText});
+void DebugLogger::ConnectSyslogTargets() {
+  // The line settings as they stand for this cycle: the settings key or the owner may
+  // have changed them since the last one.
+  syslog_.SetLineStyle({addSyslogHeader_, syslogFacility_, applicationName_});
+  syslog_.Connect(blockingSyslog_);
 }
 
 void DebugLogger::CloseSyslog() { syslog_.Close(); }
+
+bool DebugLogger::ReopenDebugFile() {
+  if (!debugLogEnabled_) {
+    debugFile_.Close();
+    return true;
+  }
+  return debugFile_.Reopen();
+}
+
+// ---- The head of a debug file ----
+
+bool DebugLogger::WriteDebugFileHead(DebugFileOutput& file) {
+  if (DebugLogLevel() < kLogInformation) return true;
+  SYSTEMTIME now{};
+  LocalTime(&now);
+  wchar_t dateLine[64];
+  ::_snwprintf(dateLine, 64, L"Current Date: %04d/%02d/%02d", now.wYear, now.wMonth, now.wDay);
+  dateLine[63] = L'\0';
+  if (!file.WriteHeadLine(kLogInformation, dateLine)) return false;
+
+  ThreadNameRegistry& names = ProcessThreadNames();
+  ThreadNameRegistry::Iterator at;
+  DWORD threadId = 0;
+  std::string name;
+  bool written = true;
+  // The walk holds the registry's lock until its last step, so it always runs to the end.
+  for (bool more = names.First(&at, &threadId, &name); more; more = names.Next(&at, &threadId, &name)) {
+    if (!written) continue;
+    TemporaryWideText wideName(name.c_str());
+    wchar_t line[kMaxLogFileNameChars + 96];
+    ::_snwprintf(line, std::size(line) - 1, L"[DIAG] EVENT=Thread_report, THREADID=0x%X, THREADNAME=\"%.255s\"",
+                 static_cast<unsigned>(threadId), wideName.get() != nullptr ? wideName.get() : L"");
+    line[std::size(line) - 1] = L'\0';
+    written = file.WriteHeadLine(kLogInformation, line);
+  }
+  if (!written) return false;
+
+  if (reportOnOpen_) {
+    // Each line of the report lands in the file through HeadReportSink, before any
+    // queued record.
+    HeadScope head(this, &file);
+    report_.ReportEnvironmentVersions();
+  }
+  return true;
+}
+
+int DebugLogger::HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
+                                void* captureBlock) {
+  const HeadBeingWritten head = t_head;
+  if (head.logger == nullptr) return LogReportLine(level, a, b, c, text, function, line, captureBlock);
+  if (text == nullptr) return 0;
+  if (LevelPasses(level, head.logger->DebugLogLevel())) head.file->WriteHeadLine(level, text);
+  head.logger->AddReportLine(level, text);
+  return 1;
+}

@@ -53,17 +53,7 @@ class DebugFileOpenedListener {
 class DebugLogger : public Thread {
  public:
   // How the owner names and lays out the debug log file.
-  struct DebugFileLayout {
-    std::wstring logRootDirectory;  // folder of structured names
-    std::wstring fileNamePrefix;
-    std::wstring componentName;
-    int instanceNumber = 0;  // placed in file names
-    bool dailyFiles = false;  // one file per day; the logger thread watches the date
-    bool dateFolders = false;  // structured names go into a folder per date
-    bool structuredFileNames = false;  // host, component and instance in the name
-    bool newFileWhenFull = false;  // at the size limit start a numbered file, not wrap
-    bool splitMultiLineMessages = false;  // one file line per text line
-  };
+  using DebugFileLayout = DebugFileOutput::Layout;
 
   // Settings the owner holds fixed over the settings key (a command line, say): every read
   // of the key keeps a fixed switch or number as set here and takes the rest from the key.
@@ -88,7 +78,7 @@ class DebugLogger : public Thread {
   // a failed debug file is retried at these intervals.
   static constexpr std::int64_t kCycleMs = 200;
   static constexpr std::int64_t kSettingsIntervalMs = 30000;
-  static constexpr std::int32_t kDebugFileRetryMs = 300000;
+  static constexpr std::int32_t kDebugFileRetryMs = DebugFileOutput::kRetryMs;
 
   static constexpr const wchar_t* kQueueExceededMessage =
       L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for log file\"";
@@ -100,9 +90,9 @@ class DebugLogger : public Thread {
   static constexpr const wchar_t* kRecordExceptionMessage =
       L"[DIAG] EVENT=DebugLog_Exception, EVENTMSG=\"DebugLog thread exception handled.\"";
 
-  using TickSource = DWORD(WINAPI*)();
+  using TickSource = DebugFileOutput::TickSource;
   // Fills in the local date and time, as GetLocalTime does.
-  using LocalTimeSource = void(WINAPI*)(SYSTEMTIME*);
+  using LocalTimeSource = DebugFileOutput::LocalTimeSource;
   using RecordHook = void (*)(const LogRecord& record);
 
   // Built idle: no thread, no open output, no setting read; with thresholds of its own.
@@ -124,18 +114,17 @@ class DebugLogger : public Thread {
                  const wchar_t* userText);
 
   // Formats the message with the run time's errno and its text, and reports it once per
-  // run of the same error number. Its callers tell of the debug log file's failures, so
-  // the report goes to the other outputs only (the file cannot take it), even before the
-  // logger runs. Answers the whole text, reported or not. Logger thread, or the owner
-  // while the thread does not run.
+  // run of the same error number to the outputs other than the debug file (its callers
+  // tell of the file's failures), even before the logger runs. Answers the whole text,
+  // reported or not. Logger thread, or the owner while the thread does not run.
   std::wstring LogErrno(const wchar_t* format, ...);
+  // A success in between: the next failure is told whatever its error.
+  void ResetLastErrno() noexcept { errnoTold_.Succeeded(); }
   // Reports a failure of the debug log file to the other outputs, as LogErrno does.
   void LogDebugFileProblem(const std::wstring& text);
   // Queues one line of the environment report for the outputs other than the debug log
   // file, whose head has it already.
   void AddReportLine(int level, const wchar_t* text);
-  // The debug file output sets it back to 0 after each successful open and write.
-  void ResetLastErrno() noexcept { errnoTold_.Succeeded(); }
 
   bool IsRunning() const noexcept { return running_.load(std::memory_order_relaxed); }
   // Waits (1 ms steps, up to timeoutMs or for ever with Thread::kInfinite) until
@@ -148,7 +137,6 @@ class DebugLogger : public Thread {
   int SysLogLevel() const noexcept { return thresholds_.Syslog(); }
   int ConsoleLogLevel() const noexcept { return thresholds_.Console(); }
   int QueueLevel() const noexcept { return thresholds_.QueueLevel(); }
-  const LogThresholds& Thresholds() const noexcept { return thresholds_; }
 
   // ---- Settings ----
 
@@ -164,10 +152,10 @@ class DebugLogger : public Thread {
   bool EventLogEnabled() const noexcept { return eventLogEnabled_; }
   bool BlockingSyslog() const noexcept { return blockingSyslog_; }
   bool AddSyslogHeader() const noexcept { return addSyslogHeader_; }
-  int DebugLogMaxDailyFileAge() const noexcept { return debugLogMaxDailyFileAge_; }
-  int DebugLogEncoding() const noexcept { return debugLogEncoding_; }
+  int DebugLogMaxDailyFileAge() const noexcept { return debugFile_.GetSettings().maxDailyFileAge; }
+  int DebugLogEncoding() const noexcept { return debugFile_.GetSettings().encoding; }
   int EventLogTimeThreshold() const noexcept { return eventLogTimeThreshold_; }
-  int MaxFileSize() const noexcept { return maxFileSize_; }
+  int MaxFileSize() const noexcept { return debugFile_.GetSettings().maxFileSize; }
   int QueueLimit() const noexcept { return queueLimit_; }
   bool QueueOverflow() const noexcept { return queueOverflow_; }
   bool QueueWarningGiven() const noexcept { return queueWarningGiven_; }
@@ -192,17 +180,29 @@ class DebugLogger : public Thread {
   void SetRereadSettings(bool on) noexcept { rereadSettings_ = on; }
   void SetApplicationName(const std::wstring& name) { configuredApplicationName_ = name; }
   void SetMessageModuleName(const std::wstring& name) { messageModuleName_ = name; }
-  void SetDebugFilePath(const std::wstring& path) { debugFilePath_ = path; }
+  void SetDebugFilePath(const std::wstring& path) {
+    ChangeFileSettings([&](DebugFileOutput::Settings& file) { file.path = path; });
+  }
   void SetSyslogServerList(const std::string& servers) { syslogServerList_ = servers; }
   void SetSyslogFacility(int facility) noexcept { syslogFacility_ = facility; }
   void SetQueueLimit(int limit) noexcept { queueLimit_ = limit; }
   // The bound on the bytes queued records hold (0: none); callers wait at it.
   void SetQueueByteLimit(std::size_t bytes) noexcept { queue_.SetByteLimit(bytes); }
-  void SetMaxFileSize(int bytes) noexcept { maxFileSize_ = bytes; }
+  void SetMaxFileSize(int bytes) {
+    ChangeFileSettings([&](DebugFileOutput::Settings& file) { file.maxFileSize = bytes; });
+  }
   void SetRedirectSink(LogRedirectSink* sink) noexcept { redirectSink_ = sink; }
   void SetFileOpenedListener(DebugFileOpenedListener* listener) noexcept { fileOpenedListener_ = listener; }
   void SetReportOnOpen(bool on) noexcept { reportOnOpen_ = on; }
-  void SetDebugFileLayout(const DebugFileLayout& layout) { debugFileLayout_ = layout; }
+  void SetDebugFileLayout(const DebugFileLayout& layout) {
+    ChangeFileSettings([&](DebugFileOutput::Settings& file) { file.layout = layout; });
+  }
+  void SetDebugLogEncoding(int encoding) {
+    ChangeFileSettings([&](DebugFileOutput::Settings& file) { file.encoding = encoding; });
+  }
+  void SetDebugLogMaxDailyFileAge(int days) {
+    ChangeFileSettings([&](DebugFileOutput::Settings& file) { file.maxDailyFileAge = days; });
+  }
   // Applies the fixed settings to the fields now and keeps them for every later read.
   void SetFixedSettings(const FixedSettings& fixed);
   // Standard error gets a copy of every line the console threshold admits, whether or
@@ -211,12 +211,18 @@ class DebugLogger : public Thread {
 
   // The millisecond tick count behind the settings and debug-file intervals;
   // GetTickCount unless a test drives time itself.
-  void SetTickSource(TickSource source) noexcept { tickSource_ = source ? source : &::GetTickCount; }
-  DWORD Ticks() const { return tickSource_(); }
+  void SetTickSource(TickSource source) noexcept {
+    clocks_.ticks = source != nullptr ? source : &::GetTickCount;
+    debugFile_.SetClocks(clocks_);
+  }
+  DWORD Ticks() const { return clocks_.ticks(); }
   // The local date and time behind the change of date, the debug file's date line and
   // the age of old files; GetLocalTime unless a test drives the date itself.
-  void SetLocalTimeSource(LocalTimeSource source) noexcept { localTimeSource_ = source ? source : &::GetLocalTime; }
-  void LocalTime(SYSTEMTIME* now) const { localTimeSource_(now); }
+  void SetLocalTimeSource(LocalTimeSource source) noexcept {
+    clocks_.localTime = source != nullptr ? source : &::GetLocalTime;
+    debugFile_.SetClocks(clocks_);
+  }
+  void LocalTime(SYSTEMTIME* now) const { clocks_.localTime(now); }
   // Runs at the start of handling each record, inside the record guard: lets tests make
   // one record's handling fail.
   void SetRecordHook(RecordHook hook) noexcept { recordHook_ = hook; }
@@ -224,8 +230,8 @@ class DebugLogger : public Thread {
   const std::wstring& ApplicationName() const noexcept { return applicationName_; }
   const std::string& SyslogServerList() const noexcept { return syslogServerList_; }
   int SyslogFacility() const noexcept { return syslogFacility_; }
-  const std::wstring& DebugFilePath() const noexcept { return debugFilePath_; }
-  const DebugFileLayout& GetDebugFileLayout() const noexcept { return debugFileLayout_; }
+  const std::wstring& DebugFilePath() const noexcept { return debugFile_.GetSettings().path; }
+  const DebugFileLayout& GetDebugFileLayout() const noexcept { return debugFile_.GetSettings().layout; }
   bool ReportOnOpen() const noexcept { return reportOnOpen_; }
   LogQueue& Queue() noexcept { return queue_; }
   ReportEnvironment& Report() noexcept { return report_; }
@@ -234,43 +240,54 @@ class DebugLogger : public Thread {
   // code page before Start, its failure counts after Stop).
   ConsoleOutput& Console() noexcept { return console_; }
   ConsoleOutput& ConsoleCopy() noexcept { return consoleCopy_; }
+  DebugFileOutput& DebugFile() noexcept { return debugFile_; }
 
-  // ---- Outputs: logger thread only. Each applies its own switch and threshold, then
-  // hands the record to the output object that owns that output's state. ----
+  // ---- Outputs: logger thread, or the owner while the thread does not run ----
 
-  void WriteConsole(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                    DWORD eventId);
-  void WriteEventLog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message,
-                     DWORD eventId);
+  // Each hands a record to its output when the output's switch and threshold admit it;
+  // the record loop fans every record out through them, in this order.
+  void WriteEventLog(const RecordView& record);
+  void WriteConsole(const RecordView& record);
+  void WriteSyslog(const RecordView& record);
+  // True when the line was written, or held back by the switch or the threshold.
+  bool WriteDebugFile(const RecordView& record);
+
   void OpenEventLog();
   LONG CloseEventLog();
-
-  // Syslog: the state lives in SyslogOutput; these apply the logger's switch, threshold
-  // and line settings around it.
+  // Syslog: the state lives in SyslogOutput; these apply the logger's switch and line
+  // settings around it.
   void OpenSyslog();
   void ConnectSyslogTargets();
-  void WriteSyslog(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
-                   const wchar_t* userText);
   void CloseSyslog();
-
-  // ---- Debug log file output (DebugFileOutput): logger thread, or the owner while the
-  // thread does not run ----
-  bool OpenDebugFile() { return debugFile_.Open(); }
+  // The debug log file, which opens only while its output is switched on.
+  bool OpenDebugFile() { return !debugLogEnabled_ || debugFile_.Open(); }
   bool CloseDebugFile() { return debugFile_.Close(); }
-  bool ReopenDebugFile() { return debugFile_.Reopen(); }
-  bool WriteDebugFile(const SYSTEMTIME& time, DWORD threadId, int level, const wchar_t* message, DWORD eventId,
-                      const wchar_t* userText) {
-    return debugFile_.Write(time, threadId, level, message, eventId, userText);
-  }
-  DebugFileOutput& DebugFile() noexcept { return debugFile_; }
-  void SetDebugLogEncoding(int encoding) noexcept { debugLogEncoding_ = encoding; }
-  void SetDebugLogMaxDailyFileAge(int days) noexcept { debugLogMaxDailyFileAge_ = days; }
-  DebugFileOpenedListener* FileOpenedListener() const noexcept { return fileOpenedListener_; }
+  bool ReopenDebugFile();
+
+  // The environment report's line sink: while a debug file's head is written on this
+  // thread, each line goes into that file (if its level passes) and to the other outputs;
+  // otherwise the line is logged as any report line is.
+  static int HeadReportSink(int level, int a, int b, int c, const wchar_t* text, const char* function, int line,
+                            void* captureBlock);
 
  protected:
   void Run() override;
 
  private:
+  // The four outputs, as the record loop names them.
+  enum Output : unsigned {
+    kEventLogOutput = 1u,
+    kConsoleOutput = 2u,
+    kSyslogOutput = 4u,
+    kDebugFileOutput = 8u,
+    kEveryOutput = 15u,
+  };
+  // The one rule of which records reach an output: its switch is on and its threshold
+  // admits the level (level 5 passes every threshold).
+  bool Admits(Output output, int level) const noexcept;
+  // Hands a record to each of `outputs` that admits it, in their fixed order.
+  void FanOut(const RecordView& record, unsigned outputs);
+
   // The intake behind AddRecord and the logger's own lines.
   void Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
               const wchar_t* userText, bool skipsDebugFile);
@@ -280,6 +297,15 @@ class DebugLogger : public Thread {
   void WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message);
   void OpenOutputs();
   void CloseOutputs();
+  // The head of a debug file just opened: the date line, the thread report and the
+  // environment report, when the file's threshold takes information.
+  bool WriteDebugFileHead(DebugFileOutput& file);
+  template <typename Change>
+  void ChangeFileSettings(Change change) {
+    DebugFileOutput::Settings settings = debugFile_.GetSettings();
+    change(settings);
+    debugFile_.SetSettings(settings);
+  }
 
   // Records are accepted (set once the outputs are open, cleared at a stop request).
   std::atomic<bool> running_{false};
@@ -303,22 +329,17 @@ class DebugLogger : public Thread {
   bool rereadSettings_ = true;
   bool useCurrentUserHive_ = false;
   std::wstring settingsKeyPath_;
-  // Owner-set names: the event source, the debug file and the event message module.
+  // Owner-set names: the event source and the event message module.
   std::wstring configuredApplicationName_;
-  std::wstring debugFilePath_;
   std::wstring messageModuleName_;
   std::wstring applicationName_;  // copied from the configured name at each start
-  // Owner-set naming and layout of the debug log file.
-  DebugFileLayout debugFileLayout_;
-  // The size limit of the debug file, and the queue limit with the state of its watch.
-  int maxFileSize_ = 2000000;
+  // The queue limit, and the state of its watch.
   int queueLimit_ = 0;
   bool queueWarningGiven_ = false;
   bool queueOverflow_ = false;
   // What every settings read keeps as the owner fixed it.
   FixedSettings fixed_;
-  // Registry-backed settings.
-  int debugLogMaxDailyFileAge_ = 0;
+  // Registry-backed switches and numbers (the debug file's own are in its settings).
   bool blockingSyslog_ = true;
   bool addSyslogHeader_ = true;
   bool debugLogEnabled_ = true;
@@ -326,7 +347,6 @@ class DebugLogger : public Thread {
   bool consoleLogEnabled_ = false;
   bool eventLogEnabled_ = true;
   int eventLogTimeThreshold_ = 60;
-  int debugLogEncoding_ = 0;
   // The last error number LogErrno told; logger thread only.
   OncePerRun errnoTold_;
   // Owner-set hooks, and whether a new debug file gets the environment report.
@@ -334,15 +354,14 @@ class DebugLogger : public Thread {
   LogRedirectSink* redirectSink_ = nullptr;
   bool reportOnOpen_ = true;
   // The report written at the head of every new debug file, straight into it.
-  ReportEnvironment report_{&DebugFileOutput::HeadReportSink};
+  ReportEnvironment report_{&DebugLogger::HeadReportSink};
 
-  TickSource tickSource_ = &::GetTickCount;
+  DebugFileOutput::Clocks clocks_;
   RecordHook recordHook_ = nullptr;
 
-  // The debug log file output. Declared last, so it is built after the settings it reads
-  // and closed (without its end-of-log marker) before they go.
-  LocalTimeSource localTimeSource_ = &::GetLocalTime;
-  DebugFileOutput debugFile_{*this};
+  // The debug log file output. Declared last, so it is built after everything its hooks
+  // reach and closed (without its end-of-log marker) before they go.
+  DebugFileOutput debugFile_;
 };
 
 // The process-wide logger, defined with the other process-wide objects in their start-up

@@ -54,11 +54,11 @@ LONG EventLogOutput::Close() {
   return ::DeregisterEventSource(source_.release());
 }
 
-void EventLogOutput::Write(int level, const wchar_t* message, DWORD eventId) {
+void EventLogOutput::Write(const RecordView& record) {
   if (!source_) return;
-  const WORD type = EventType(level);
+  const WORD type = EventType(record.level);
   if (type == 0) return;
-  const wchar_t* strings[] = {message != nullptr ? message : L""};
-  ::ReportEventW(source_.get(), type, 0, eventId != 0 ? eventId : DefaultEventId(level), nullptr, 1, 0,
-                 strings, nullptr);
+  const wchar_t* strings[] = {record.message != nullptr ? record.message : L""};
+  const DWORD eventId = record.eventId != 0 ? record.eventId : DefaultEventId(record.level);
+  ::ReportEventW(source_.get(), type, 0, eventId, nullptr, 1, 0, strings, nullptr);
 }

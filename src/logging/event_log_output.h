@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "logging/record_view.h"
 #include "win32/unique_resource.h"
 
 // The Windows event log output: one event per record under an event source named after
@@ -19,9 +20,9 @@ class EventLogOutput {
   bool IsOpen() const noexcept { return static_cast<bool>(source_); }
   HANDLE Source() const noexcept { return source_.get(); }
 
-  // Reports one event; levels the event log never takes are skipped. An event identifier
-  // of 0 stands for the level's default.
-  void Write(int level, const wchar_t* message, DWORD eventId);
+  // Reports one event of the record's level, identifier and message; levels the event
+  // log never takes are skipped.
+  void Write(const RecordView& record);
 
  private:
   static void RegisterSourceKey(const std::wstring& applicationName, const std::wstring& messageModuleName);

@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "logging/record_view.h"
+
 class RecordChunk;
 
 // One logged record. Created on the caller's thread, owned by the queue while it waits
@@ -39,6 +41,8 @@ class LogRecord {
   std::size_t MessageLength() const noexcept { return messageLength_; }
   // Null when the record has no user text.
   const wchar_t* UserText() const noexcept { return userTextLength_ == 0 ? nullptr : Texts() + messageLength_ + 1; }
+  // The fields the outputs read.
+  RecordView View() const noexcept { return RecordView{time, threadId, level, Message(), eventId, UserText()}; }
 
   // What the record holds in memory while it is queued: the whole block. Fixed at
   // creation, so the queue counts the same bytes in and out.

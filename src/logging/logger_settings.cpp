@@ -54,8 +54,10 @@ void DebugLogger::SetFixedSettings(const FixedSettings& fixed) {
   eventLogEnabled_ = fixed.eventLogEnabled.value_or(eventLogEnabled_);
   blockingSyslog_ = fixed.blockingSyslog.value_or(blockingSyslog_);
   addSyslogHeader_ = fixed.addSyslogHeader.value_or(addSyslogHeader_);
-  debugLogEncoding_ = fixed.debugLogEncoding.value_or(debugLogEncoding_);
-  debugLogMaxDailyFileAge_ = fixed.debugLogMaxDailyFileAge.value_or(debugLogMaxDailyFileAge_);
+  ChangeFileSettings([&](DebugFileOutput::Settings& file) {
+    file.encoding = fixed.debugLogEncoding.value_or(file.encoding);
+    file.maxDailyFileAge = fixed.debugLogMaxDailyFileAge.value_or(file.maxDailyFileAge);
+  });
   SetDebugLogLevel(AtLeast(DebugLogLevel(), fixed.debugLogLevelAtLeast));
   SetEventLogLevel(AtLeast(EventLogLevel(), fixed.eventLogLevelAtLeast));
   SetSysLogLevel(AtLeast(SysLogLevel(), fixed.sysLogLevelAtLeast));
@@ -79,8 +81,10 @@ void DebugLogger::ReadSettings() {
   consoleLogEnabled_ = consoleLevelPresent;
   consoleLogEnabled_ = fixed_.consoleLogEnabled.value_or(ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_));
 
-  debugLogMaxDailyFileAge_ = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", 0));
-  debugLogEncoding_ = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", 0));
+  ChangeFileSettings([&](DebugFileOutput::Settings& file) {
+    file.maxDailyFileAge = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", 0));
+    file.encoding = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", 0));
+  });
   blockingSyslog_ = fixed_.blockingSyslog.value_or(ReadSwitch(key, L"BlockingSyslog", true));
   addSyslogHeader_ = fixed_.addSyslogHeader.value_or(ReadSwitch(key, L"AddSyslogHeader", true));
 
@@ -89,7 +93,7 @@ void DebugLogger::ReadSettings() {
               fixed_.sysLogEnabled.value_or(ReadSwitch(key, L"SysLogEnabled", !syslogServerList_.empty())),
               [this] { OpenSyslog(); }, [this] { CloseSyslog(); });
   ApplySwitch(&debugLogEnabled_,
-              fixed_.debugLogEnabled.value_or(ReadSwitch(key, L"DebugLogEnabled", !debugFilePath_.empty())),
+              fixed_.debugLogEnabled.value_or(ReadSwitch(key, L"DebugLogEnabled", !DebugFilePath().empty())),
               [this] { ReopenDebugFile(); }, [this] { CloseDebugFile(); });
   ApplySwitch(&eventLogEnabled_, fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", true)),
               [this] { OpenEventLog(); }, [this] { CloseEventLog(); });

@@ -254,10 +254,9 @@ void SyslogOutput::ConnectFailed(SyslogTarget& target, int error) {
   target.state = SyslogTarget::kDisconnected;
 }
 
-int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
-                             wchar_t (&line)[kLineBufferChars]) {
-  const int priority = Priority(style.facility, record.level);
-  const unsigned long eventCode = ShortEventCode(record.eventId, record.level);
+int SyslogOutput::FormatLine(const RecordView& record, wchar_t (&line)[kLineBufferChars]) {
+  const int priority = Priority(style_.facility, record.level);
+  const unsigned long eventCode = record.EventCode();
   const unsigned thread = static_cast<unsigned>(record.threadId);
 
   wchar_t message[kLineBufferChars];
@@ -265,12 +264,11 @@ int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFie
   wchar_t application[kLineBufferChars];
   const wchar_t* messageText = LineWorthOf(record.message, message);
   const wchar_t* user = LineWorthOf(record.userText, userText);
-  const wchar_t* app = LineWorthOf(style.application != nullptr ? style.application : L"", application);
+  const wchar_t* app = LineWorthOf(style_.application.c_str(), application);
 
-  // The texts go in with their line breaks; escaping the whole line afterwards lets the
-  // cut see every escape whole.
-  wchar_t formatted[kFormattedLineChars] = {};
-  if (style.header) {
+  // The optional parts: the time stamp and host name, and the user text in braces.
+  wchar_t header[kTimeStampChars + kReportedHostChars + 2] = {};
+  if (style_.header) {
     std::tm brokenDown{};
     brokenDown.tm_year = record.time.wYear - 1900;
     brokenDown.tm_mon = record.time.wMonth - 1;
@@ -280,20 +278,16 @@ int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFie
     brokenDown.tm_sec = record.time.wSecond;
     wchar_t stamp[kTimeStampChars] = {};
     std::wcsftime(stamp, kTimeStampChars, L"%b %d %H:%M:%S", &brokenDown);
-    if (user != nullptr) {
-      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) {%s} %s", priority,
-                   stamp, hostName_.c_str(), app, thread, sequenceNumber_, eventCode, user, messageText);
-    } else {
-      ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s %s {0x%X} %04d: (#%05lu) %s", priority, stamp,
-                   hostName_.c_str(), app, thread, sequenceNumber_, eventCode, messageText);
-    }
-  } else if (user != nullptr) {
-    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) {%s} %s", priority, app, thread,
-                 sequenceNumber_, eventCode, user, messageText);
-  } else {
-    ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d> %s {0x%X} %04d: (#%05lu) %s", priority, app, thread,
-                 sequenceNumber_, eventCode, messageText);
+    ::_snwprintf(header, std::size(header) - 1, L"%s %s", stamp, hostName_.c_str());
   }
+  wchar_t userPiece[kLineBufferChars + 4] = {};
+  if (user != nullptr) ::_snwprintf(userPiece, std::size(userPiece) - 1, L"{%s} ", user);
+
+  // The texts go in with their line breaks; escaping the whole line afterwards lets the
+  // cut see every escape whole.
+  wchar_t formatted[kFormattedLineChars] = {};
+  ::_snwprintf(formatted, kFormattedLineChars - 1, L"<%d>%s %s {0x%X} %04d: (#%05lu) %s%s", priority, header, app,
+               thread, sequenceNumber_, eventCode, userPiece, messageText);
   formatted[kFormattedLineChars - 1] = L'\0';
 
   std::wmemset(line, L'\0', kLineBufferChars);
@@ -304,9 +298,9 @@ int SyslogOutput::FormatLine(const SyslogLineStyle& style, const SyslogRecordFie
   return static_cast<int>(length) + 1;
 }
 
-void SyslogOutput::Write(const SyslogLineStyle& style, const SyslogRecordFields& record) {
+void SyslogOutput::Write(const RecordView& record) {
   wchar_t line[kLineBufferChars];
-  FormatLine(style, record, line);
+  FormatLine(record, line);
 
   char bytes[kNarrowLineBytes];
   bool converted = false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/record_view.h"
 #include "win32/unique_socket.h"
 
 // One collector of the server list, as parsed and as last connected.
@@ -39,21 +40,11 @@ struct SyslogTarget {
   unsigned long droppedLines = 0;
 };
 
-// How a syslog line is laid out; the logger's settings at the time of the line.
+// How the output lays out its lines: the logger's settings, handed over when they change.
 struct SyslogLineStyle {
   bool header = true;  // time stamp and host name after the priority
   int facility = 0;
-  const wchar_t* application = L"";
-};
-
-// The parts of one record a syslog line carries.
-struct SyslogRecordFields {
-  SYSTEMTIME time;
-  DWORD threadId;
-  int level;
-  const wchar_t* message;  // null prints as the formatter prints a null text
-  DWORD eventId;
-  const wchar_t* userText;  // null: the line has no user text in braces
+  std::wstring application;
 };
 
 // The syslog output: one ANSI-code-page line per record to every collector of a
@@ -102,8 +93,10 @@ class SyslogOutput {
   // connect to finish, and connected sockets are non-blocking. A connected stream with
   // an unsent rest of a line is offered that rest again.
   void Connect(bool blocking);
+  // How the lines from now on are laid out.
+  void SetLineStyle(const SyslogLineStyle& style) { style_ = style; }
   // Builds the record's line and sends it to every connected target.
-  void Write(const SyslogLineStyle& style, const SyslogRecordFields& record);
+  void Write(const RecordView& record);
   // Closes every socket (the targets stay listed) and stops the socket library. An unsent
   // rest of a line is given up to the time limit to go first.
   void Close();
@@ -111,8 +104,7 @@ class SyslogOutput {
   // Formats the record's line into `line`, line feed included, and advances the sequence
   // number. Answers the line's length. A line cut to kLineLimit ends before an escaped
   // line break that does not fit whole.
-  int FormatLine(const SyslogLineStyle& style, const SyslogRecordFields& record,
-                 wchar_t (&line)[kLineBufferChars]);
+  int FormatLine(const RecordView& record, wchar_t (&line)[kLineBufferChars]);
 
   bool Started() const noexcept { return started_; }
 
@@ -136,4 +128,5 @@ class SyslogOutput {
   bool started_ = false;
   std::wstring hostName_;
   int sequenceNumber_ = 0;
+  SyslogLineStyle style_;
 };

@@ -92,7 +92,7 @@ class DebugFileTest : public testing::Test {
   std::string Bytes() { return ReadFileBytes(logger_.DebugFile().FileName()); }
   bool Write(const wchar_t* message, int level = 3, DWORD thread = 0x1A4, DWORD eventId = 0,
              const wchar_t* user = nullptr) {
-    return logger_.WriteDebugFile(kTenthOfMarch, thread, level, message, eventId, user);
+    return logger_.WriteDebugFile({kTenthOfMarch, thread, level, message, eventId, user});
   }
 
   ScratchFolder folder_;
@@ -722,7 +722,7 @@ TEST_F(DebugFileSwitch, DebugLogEnabledClosesAndReopensTheFile) {
   CountingListener listener;
   logger.SetFileOpenedListener(&listener);
   ASSERT_TRUE(logger.OpenDebugFile());
-  logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"before the switch", 0, nullptr);
+  logger.WriteDebugFile({kTenthOfMarch, 0x1A4, 3, L"before the switch", 0, nullptr});
 
   StoreDword(L"DebugLogEnabled", 0);
   logger.ReadSettings();
@@ -730,7 +730,7 @@ TEST_F(DebugFileSwitch, DebugLogEnabledClosesAndReopensTheFile) {
   const std::string closed = ReadFileBytes(folder_ / L"trace.txt");
   EXPECT_EQ(closed, Ascii(0, DateLine()) + "[30000] (03/10 14:05:09.007):{0x1A4} before the switch\r\n" +
                         Ascii(0, kMarkerLine));
-  EXPECT_TRUE(logger.WriteDebugFile(kTenthOfMarch, 0x1A4, 3, L"while off", 0, nullptr));
+  EXPECT_TRUE(logger.WriteDebugFile({kTenthOfMarch, 0x1A4, 3, L"while off", 0, nullptr}));
   EXPECT_EQ(ReadFileBytes(folder_ / L"trace.txt"), closed);
 
   StoreDword(L"DebugLogEnabled", 1);

@@ -375,14 +375,14 @@ TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
   logger_.SetConsoleLogLevel(4);
   const SYSTEMTIME time{2026, 12, 3, 9, 14, 5, 9, 7};
   StdoutCapture capture;
-  logger_.WriteConsole(time, 0x1A4, 3, L"plain message", 0);
-  logger_.WriteConsole(time, 0x1A4, 1, L"any level", 0x6FFF7531);
-  logger_.WriteConsole(time, 0x12345, 4, L"debug", 0);
-  logger_.WriteConsole(time, 0x1A4, 5, L"always", 0);
-  logger_.WriteConsole(time, 0x1A4, 3, L"two\nlines", 0);
-  logger_.WriteConsole(time, 0x1A4, 6, L"above the threshold", 0);
+  logger_.WriteConsole({time, 0x1A4, 3, L"plain message", 0});
+  logger_.WriteConsole({time, 0x1A4, 1, L"any level", 0x6FFF7531});
+  logger_.WriteConsole({time, 0x12345, 4, L"debug", 0});
+  logger_.WriteConsole({time, 0x1A4, 5, L"always", 0});
+  logger_.WriteConsole({time, 0x1A4, 3, L"two\nlines", 0});
+  logger_.WriteConsole({time, 0x1A4, 6, L"above the threshold", 0});
   logger_.SetConsoleLogEnabled(false);
-  logger_.WriteConsole(time, 0x1A4, 1, L"console off", 0);
+  logger_.WriteConsole({time, 0x1A4, 1, L"console off", 0});
   EXPECT_EQ(capture.Finish(),
             "[30000] (14:05:09.007):{0x01A4} plain message\r\n"
             "[30001] (14:05:09.007):{0x01A4} any level\r\n"
@@ -400,7 +400,7 @@ TEST_F(ConsoleLogger, TextOutsideAsciiKeepsItsRestThroughAPipe) {
   ::WideCharToMultiByte(codePage, 0, message, -1, expected, 64, codePage == CP_UTF8 ? nullptr : "?", nullptr);
   const SYSTEMTIME time{2026, 12, 3, 9, 14, 5, 9, 7};
   StdoutCapture capture;
-  logger_.WriteConsole(time, 0x1A4, 3, message, 0);
+  logger_.WriteConsole({time, 0x1A4, 3, message, 0});
   const std::string line = capture.Finish();
   EXPECT_EQ(line, std::string("[30000] (14:05:09.007):{0x01A4} ") + expected + "\r\n");
   EXPECT_NE(line.find(" world"), std::string::npos);

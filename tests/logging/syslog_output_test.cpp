@@ -66,6 +66,13 @@ std::string Narrow(const std::wstring& text) {
   return narrow;
 }
 
+// A line style as the tables below write it.
+struct Style {
+  bool header;
+  int facility;
+  const wchar_t* application;
+};
+
 // A started output (so it knows the host name) that connects nowhere.
 class SyslogLine : public testing::Test {
  protected:
@@ -76,9 +83,10 @@ class SyslogLine : public testing::Test {
     ASSERT_EQ(::gethostname(host, 127), 0);
     host_ = host;
   }
-  std::string Format(const SyslogLineStyle& style, const SyslogRecordFields& record) {
+  std::string Format(const Style& style, const RecordView& record) {
     wchar_t line[SyslogOutput::kLineBufferChars];
-    const int length = output_.FormatLine(style, record, line);
+    output_.SetLineStyle({style.header, style.facility, style.application});
+    const int length = output_.FormatLine(record, line);
     EXPECT_EQ(length, static_cast<int>(std::wcslen(line)));
     return Narrow(line);
   }
@@ -93,8 +101,8 @@ TEST_F(SyslogLine, LayoutsPriorityAndEscapesByteForByte) {
   const std::wstring wideLong600(600, L'x');
   const struct {
     const char* name;
-    SyslogLineStyle style;
-    SyslogRecordFields record;
+    Style style;
+    RecordView record;
     std::string expected;  // %H stands for the host name
   } cases[] = {
       {"header, no user text", {true, 0, L"app"}, {march5, 0x1F0, 2, L"disk full", 0, nullptr},
@@ -134,8 +142,8 @@ TEST_F(SyslogLine, TheCutEndsBeforeAnEscapeThatDoesNotFitWhole) {
 }
 
 TEST_F(SyslogLine, SequenceCountsToNineThousandNineHundredNinetyNineAndWraps) {
-  const SyslogLineStyle style{false, 0, L"app"};
-  const SyslogRecordFields record{{}, 1, 3, L"m", 0, nullptr};
+  const Style style{false, 0, L"app"};
+  const RecordView record{{}, 1, 3, L"m", 0, nullptr};
   for (int i = 0; i < SyslogOutput::kSequenceLimit; ++i) Format(style, record);
   EXPECT_EQ(Format(style, record), "<5> app {0x1} 9999: (#30000) m\n");
   EXPECT_EQ(Format(style, record), "<5> app {0x1} 0000: (#30000) m\n");
