@@ -5,11 +5,14 @@
 # with a configuration, ports, pid file, certificates and work folder of this run's own.
 # rsyslogd writes each message exactly as it arrived (the raw-message template) to one
 # file per input, and the test reads those files back.
+# A relay on loopback between the two (wire_relay.exe, beside the client) records what the
+# client sent, to show what anyone on the path can read.
 #   collector_test.sh <wine-run> <collector_client.exe> tls|relp|relp-tls
 set -uo pipefail
 wine_run=$1
 client=$2
 group=$3
+relay="$(dirname "$client")/wire_relay.exe"
 failures=0
 
 for need in rsyslogd openssl; do
@@ -50,14 +53,30 @@ make_ca() {
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" -days 2 -subj "/CN=$2" \
     -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
 }
-# make_leaf <name> <ca> <subject alternative names> <extended key usage>
+# make_leaf <name> <ca> <subject alternative names> <extended key usage>, with the key
+# $work/<name>.key (made here unless it is there).
 make_leaf() {
-  openssl req -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.csr" -subj "/CN=$1" 2>/dev/null &&
+  [[ -f "$work/$1.key" ]] || openssl genrsa -out "$work/$1.key" 2048 2>/dev/null
+  openssl req -new -key "$work/$1.key" -out "$work/$1.csr" -subj "/CN=$1" 2>/dev/null &&
     printf 'subjectAltName=%s\nextendedKeyUsage=%s\nbasicConstraints=CA:false\n' "$3" "$4" >"$work/$1.ext" &&
     openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.pem" -CAkey "$work/$2.key" -CAcreateserial \
       -out "$work/$1.pem" -days 2 -extfile "$work/$1.ext" 2>/dev/null
 }
-make_ca ca "Collector test CA" && make_ca otherca "Another CA" &&
+# Wine 8 cannot sign with an RSA client key whose private exponent is shorter than the
+# modulus (its top byte zero; about one key in fifteen that OpenSSL makes): the
+# credentials fail ("The scanning of a large integer has failed") or the handshake does
+# ("Public key signing has failed"). Windows takes any key; the test makes one Wine takes.
+make_client_key() {
+  local attempt exponent_bytes
+  for ((attempt = 0; attempt < 30; attempt++)); do
+    openssl genrsa -out "$work/client.key" 2048 2>/dev/null || return 1
+    exponent_bytes=$(openssl rsa -in "$work/client.key" -text -noout 2>/dev/null |
+      awk '/^privateExponent/ { on = 1; next } /^[a-zA-Z]/ { on = 0 } on { gsub(/[ :]/, ""); n += length($0) } END { print n / 2 }')
+    ((exponent_bytes >= 256)) && return 0
+  done
+  return 1
+}
+make_ca ca "Collector test CA" && make_ca otherca "Another CA" && make_client_key &&
   make_leaf server ca "DNS:localhost,IP:127.0.0.1" serverAuth &&
   make_leaf foreign otherca "DNS:localhost,IP:127.0.0.1" serverAuth &&
   make_leaf elsewhere ca "DNS:collector.invalid,IP:192.0.2.7" serverAuth &&
@@ -79,6 +98,7 @@ foreign_port=$(next_free_port $((tls_port + 1)))
 elsewhere_port=$(next_free_port $((foreign_port + 1)))
 relp_port=$(next_free_port $((elsewhere_port + 1)))
 relp_tls_port=$(next_free_port $((relp_port + 1)))
+relay_port=$relp_tls_port
 
 # One input per case; imrelp over TLS accepts a client whose certificate the CA issued.
 mkdir -p "$work/spool"
@@ -171,12 +191,43 @@ expect_refused() {
   fi
 }
 
+# through_relay <word> <log> <collector port> <count> <client arguments...>: a run whose
+# every line must arrive, through a relay that records the client's bytes in
+# $work/<word>.wire. Each relay gets a port of its own (the last one's may linger).
+listens() { [[ -n "$(ss -Htln "sport = :$1")" ]]; }
+through_relay() {
+  local word=$1 file=$2 port=$3 count=$4
+  shift 4
+  relay_port=$(next_free_port $((relay_port + 1)))
+  "$wine_run" "$relay" "$relay_port" "$port" "$(windows_path "$work/$word.wire")" >"$work/$word.relay" 2>&1 &
+  local relay_pid=$!
+  wait_until 10 listens "$relay_port" || fail "$word: the relay did not start: $(cat "$work/$word.relay")"
+  expect_delivered "$word" "$file" "$count" --port "$relay_port" "$@"
+  # A client that never connected leaves the relay waiting for it.
+  ((status == 0)) || kill "$relay_pid" 2>/dev/null
+  wait "$relay_pid" || ((status != 0)) || fail "$word: the relay failed: $(cat "$work/$word.relay")"
+}
+# How many of the run's lines a relay saw in clear.
+seen_on_wire() { grep -a -c -F " collector-client: $1 " "$work/$1.wire"; }
+expect_unreadable_on_wire() {
+  local word=$1 count=$2
+  local bytes
+  bytes=$(wc -c <"$work/$word.wire")
+  if ((bytes < count * 30)) || (($(seen_on_wire "$word") != 0)) || grep -a -q -F "collector-client" "$work/$word.wire"; then
+    fail "$word: the relay read message text in the $bytes bytes it passed"
+  else
+    echo "ok: $word: the relay passed $bytes bytes and read none of the text"
+  fi
+}
+
 start_collector
 
 case "$group" in
   tls)
     expect_delivered tls tls 10000 --kind tls --port "$tls_port" --ca "$ca"
     expect_delivered tls-by-name tls 10 --kind tls --port "$tls_port" --server-name localhost --ca "$ca"
+    through_relay tls-relayed tls "$tls_port" 1000 --kind tls --ca "$ca"
+    expect_unreadable_on_wire tls-relayed 1000
     expect_refused foreign-ca foreign "the server's certificate does not lead to the given CA" \
       --kind tls --port "$foreign_port" --ca "$ca"
     expect_refused wrong-ca-file tls "the server's certificate does not lead to the given CA" \
@@ -196,6 +247,13 @@ case "$group" in
 
   relp)
     expect_delivered relp relp 10000 --kind relp --port "$relp_port"
+    # Without TLS the relay reads every line: the check of the TLS groups can see text.
+    through_relay relp-relayed relp "$relp_port" 1000 --kind relp
+    if (($(seen_on_wire relp-relayed) == 1000)); then
+      echo "ok: relp-relayed: the relay read all 1000 lines of plain RELP"
+    else
+      fail "relp-relayed: the relay read $(seen_on_wire relp-relayed) of 1000 plain lines"
+    fi
 
     # The collector is stopped by its pid while lines flow and started again 2 s later:
     # every line arrives; only those whose answer was lost may arrive twice, at most a
@@ -224,6 +282,8 @@ case "$group" in
   relp-tls)
     pfx=$(windows_path "$work/client.pfx")
     expect_delivered relp-tls relptls 1000 --kind relp+tls --port "$relp_tls_port" --ca "$ca" --cert "$pfx"
+    through_relay relp-tls-relayed relptls "$relp_tls_port" 1000 --kind relp+tls --ca "$ca" --cert "$pfx"
+    expect_unreadable_on_wire relp-tls-relayed 1000
     # imrelp over TLS wants a client certificate; without one the handshake is refused.
     expect_refused relp-tls-anonymous relptls "Connect failed to 127.0.0.1:$relp_tls_port" \
       --kind relp+tls --port "$relp_tls_port" --ca "$ca" --give-up-after 3000
