@@ -96,9 +96,10 @@ bool HoldsItsPrivateKey(PCCERT_CONTEXT certificate) {
   UniqueCryptProvider provider(callerFrees ? key : 0);
   // Wine's import records the provider's mask of key kinds (3) as the key's kind, so a
   // kind that is neither is tried as each.
-  const DWORD kinds[] = {keySpec, AT_KEYEXCHANGE, AT_SIGNATURE};
-  for (const DWORD kind : kinds) {
-    if (kind != keySpec && (keySpec == AT_KEYEXCHANGE || keySpec == AT_SIGNATURE)) break;
+  const bool knownKind = keySpec == AT_KEYEXCHANGE || keySpec == AT_SIGNATURE;
+  const DWORD eachKind[] = {AT_KEYEXCHANGE, AT_SIGNATURE};
+  for (const DWORD kind : eachKind) {
+    if (knownKind && kind != keySpec) continue;
     DWORD size = 0;
     if (!::CryptExportPublicKeyInfo(key, kind, X509_ASN_ENCODING, nullptr, &size) || size == 0) continue;
     std::vector<BYTE> buffer(size);

@@ -6,7 +6,6 @@
 //   collector_client --kind tls|relp|relp+tls --port N [--address A] [--server-name NAME]
 //                    [--ca FILE] [--cert PFX] [--count N] [--per-cycle N] [--prefix TEXT]
 //                    [--cycle MS] [--time-limit MS] [--give-up-after MS]
-//                    [--pause-after N --pause-file F]
 //
 // Output: one "notice: <kind>: <text>" line per notice, then
 // "result: delivered=N dropped=N held=N refused=N seconds=S". The exit status is 0 when
@@ -38,10 +37,6 @@ struct Options {
   std::string prefix = "line";
   DWORD timeLimitMs = CollectorLinkSettings::kDefaultConnectTimeLimitMs;
   DWORD giveUpAfterMs = 60000;
-  // Stops writing after this many lines until the file named by --pause-file exists:
-  // the test restarts the collector meanwhile.
-  unsigned long pauseAfter = 0;
-  std::wstring pauseFile;
 };
 
 std::wstring Widen(const char* text) {
@@ -78,10 +73,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.timeLimitMs = std::strtoul(value, nullptr, 10);
     } else if (name == "--give-up-after") {
       options.giveUpAfterMs = std::strtoul(value, nullptr, 10);
-    } else if (name == "--pause-after") {
-      options.pauseAfter = std::strtoul(value, nullptr, 10);
-    } else if (name == "--pause-file") {
-      options.pauseFile = Widen(value);
     } else {
       return false;
     }
@@ -120,8 +111,6 @@ bool PrintNotices(CollectorLink& link) {
   std::fflush(stdout);
   return !refused;
 }
-
-bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -167,8 +156,7 @@ int main(int argc, char** argv) {
     const DWORD cycleStart = ::GetTickCount();
     if (link.NeedsConnect(cycleStart)) link.Connect(address, cycleStart);
     link.Service(cycleStart);
-    const bool paused = options.pauseAfter != 0 && written >= options.pauseAfter && !FileExists(options.pauseFile);
-    for (unsigned long i = 0; i < options.perCycle && written < options.count && !paused; ++i) {
+    for (unsigned long i = 0; i < options.perCycle && written < options.count; ++i) {
       ++written;
       std::snprintf(line, sizeof(line), "<14> collector-client: %s %07lu", options.prefix.c_str(), written);
       link.Write(line, ::GetTickCount());

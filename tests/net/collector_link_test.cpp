@@ -119,8 +119,10 @@ TEST(CollectorLinkTimeLimit, ACollectorThatNeverAnswersIsGivenUpWithoutWaiting) 
     EXPECT_EQ(notice.kind, CollectorNotice::Kind::kConnectFailed);
     EXPECT_NE(notice.text.find(c.reason), std::wstring::npos) << std::string(notice.text.begin(), notice.text.end());
     EXPECT_GE(elapsed, kTimeLimitMs);
-    EXPECT_LT(elapsed, kTimeLimitMs + 500);
-    EXPECT_LT(longestCall, 50u);
+    EXPECT_LT(elapsed, kTimeLimitMs + 1500);
+    // A call that waited for the collector would take the whole limit, or for ever; the
+    // bound leaves room for a machine busy with other work.
+    EXPECT_LT(longestCall, kTimeLimitMs / 2);
     // The lines wait for the next connection instead of being lost with this one.
     EXPECT_EQ(link.HeldCount(), 100u);
     EXPECT_FALSE(link.Ready());
