@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 wine32:i386
   googletest
-  rsyslog iproute2
+  rsyslog rsyslog-relp rsyslog-gnutls openssl iproute2
   util-linux
   "$@"
 )
