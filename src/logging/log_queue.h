@@ -41,6 +41,10 @@ class LogQueue {
   // Takes the front record, or null when the queue is empty. One thread at a time.
   std::unique_ptr<LogRecord> Pop();
 
+  // For the popping thread between its drains: waits until `stop` is set, a caller starts
+  // to wait for room, or timeoutMs pass. Answers as Event::WaitEither does (1: stop).
+  int WaitBetweenDrains(Event& stop, std::int64_t timeoutMs);
+
   // The records and bytes still waiting: pushed and not yet popped (a record the logger
   // thread has taken into its batch but not yet popped still counts). The watch of the
   // queue accepts a slightly stale value.
@@ -67,4 +71,10 @@ class LogQueue {
   // of the two always sees the other.
   std::atomic<int> roomWaiters_{0};
   Event roomFreed_{true, false};
+  // Only a drain makes room, so the popping thread must not sleep out its cycle while a
+  // caller waits: a caller sets roomWanted_ once it has seen the queue full, and the
+  // popping thread resets it as it wakes, before the drain that follows. The records
+  // that caller waits behind are still queued when it sets the event, so that drain
+  // frees them; a caller that asks again after the reset sets it again.
+  Event roomWanted_{true, false};
 };
