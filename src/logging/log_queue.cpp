@@ -67,8 +67,8 @@ std::unique_ptr<LogRecord> LogQueue::Pop() {
   taken_ = front->next_;
   front->next_ = nullptr;
   length_.fetch_sub(1, std::memory_order_relaxed);
-  bytes_.fetch_sub(front->QueuedBytes());
-  if (roomWaiters_.load() > 0) roomFreed_.Set();
+  const std::size_t left = bytes_.fetch_sub(front->QueuedBytes()) - front->QueuedBytes();
+  if (left <= byteLimit_ / 2 && roomWaiters_.load() > 0) roomFreed_.Set();
   return std::unique_ptr<LogRecord>(front);
 }
 

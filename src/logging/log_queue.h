@@ -65,10 +65,13 @@ class LogQueue {
   std::atomic<std::size_t> length_{0};
   std::atomic<std::size_t> bytes_{0};
   std::size_t byteLimit_ = kDefaultByteLimit;
-  // Callers waiting for room. A pop signals roomFreed_ only when there are some, so the
-  // drain pays no system call per record. A waiter counts itself before it looks at the
-  // bytes a last time, and a pop lowers the bytes before it looks at the count, so one
-  // of the two always sees the other.
+  // Callers waiting for room. A pop signals roomFreed_ only when there are some, and only
+  // once it has left at most half the bound queued: a signal is a system call and wakes
+  // every waiter, so a signal for each record's room would cost the drain several system
+  // calls per record while callers wait, where one signal lets them fill half the bound.
+  // The drain goes on until the queue is empty, so a waiter is always signalled. A waiter
+  // counts itself before it looks at the bytes a last time, and a pop lowers the bytes
+  // before it looks at the count, so one of the two always sees the other.
   std::atomic<int> roomWaiters_{0};
   Event roomFreed_{true, false};
   // Only a drain makes room, so the popping thread must not sleep out its cycle while a
