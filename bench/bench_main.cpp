@@ -1,9 +1,14 @@
-// varrowmere-bench <scenario> <ours|spdlog|floor> [calls]
+// varrowmere-bench <scenario> <ours|spdlog|floor> [calls] [bound]
 //   disabled  calls at a level no output wants
-//   enabled1  one producer, each call timed; the file output on
+//   enabled1  one producer, its calls timed in batches; the file output on
+//   narrow1   the same through the narrow call and format (the peer: its usual call)
 //   enabled4  four producers; the file output on
-//   drain     a full queue released: lines per second until every line is in the file
-//             (the floor: the same lines written with one WriteFile each)
+//   bounded   eight producers, the queue bounded at `bound` bytes (0: none; the peer's
+//             queue holds as many records as ours does at that bound): records per
+//             second until every line is in the file
+//   drain     a full queue released: lines per second until every line is in the file,
+//             and the writer thread's processor time per line (the floor: the same lines
+//             written with one WriteFile each)
 //   queued    every record held in the queue (memory), then written
 //   profile   where a call's and a line's time goes (ours only)
 // Prints one line of figures, name=value; bench/run runs the matrix and prints the table.
@@ -22,6 +27,7 @@
 #include <string>
 
 #include "bench.h"
+#include "logging/log_record.h"
 
 thread_local std::uint64_t t_allocations = 0;
 
@@ -78,6 +84,15 @@ double TicksPerNanosecond() {
   return ratio;
 }
 
+double ThreadProcessorSeconds(HANDLE thread) {
+  FILETIME created, exited, system, user;
+  if (!::GetThreadTimes(thread, &created, &exited, &system, &user)) return 0;
+  const auto hundredsOfNs = [](const FILETIME& time) {
+    return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  };
+  return (hundredsOfNs(system) + hundredsOfNs(user)) * 1e-7;
+}
+
 std::size_t WorkingSetBytes() {
   PROCESS_MEMORY_COUNTERS memory{};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
@@ -95,19 +110,29 @@ double MeanMessageChars(long long calls) {
   return total / static_cast<double>(calls);
 }
 
-double Percentile(std::vector<std::uint32_t> ticks, double fraction) {
-  if (ticks.empty()) return 0;
-  const auto at = ticks.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(ticks.size() - 1));
-  std::nth_element(ticks.begin(), at, ticks.end());
-  return static_cast<double>(*at) / TicksPerNanosecond();
+// Nanoseconds per call of the batch at that fraction of the batches, slowest last.
+double PercentilePerCall(std::vector<std::uint32_t> batchTicks, double fraction) {
+  if (batchTicks.empty()) return 0;
+  const auto at =
+      batchTicks.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(batchTicks.size() - 1));
+  std::nth_element(batchTicks.begin(), at, batchTicks.end());
+  return static_cast<double>(*at) / kCallsPerTimedBatch / TicksPerNanosecond();
+}
+
+std::string CallerFigures(const BenchResult& result, long long calls) {
+  char text[160];
+  std::snprintf(text, sizeof(text), "median_ns=%.1f p99_ns=%.1f allocations_per_call=%.3f",
+                PercentilePerCall(result.batchTicks, 0.5), PercentilePerCall(result.batchTicks, 0.99),
+                static_cast<double>(result.allocations) / static_cast<double>(calls));
+  return text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled1|enabled4|drain|queued|profile> "
-                         "<ours|spdlog|floor> [calls]\n");
+    std::fprintf(stderr, "usage: varrowmere-bench <disabled|enabled1|narrow1|enabled4|bounded|drain|queued|profile> "
+                         "<ours|spdlog|floor> [calls] [bound]\n");
     return 2;
   }
   const std::string scenario = argv[1];
@@ -131,20 +156,39 @@ int main(int argc, char** argv) {
     records = 0;
     std::snprintf(text, sizeof(text), "ns_per_call=%.2f", result.callerSeconds * 1e9 / static_cast<double>(calls));
     figures = text;
-  } else if (scenario == "enabled1") {
-    result = ours ? OursFile(calls, 1, path, true) : PeerFile(calls, 1, path, true, static_cast<std::size_t>(calls));
-    std::snprintf(text, sizeof(text), "median_ns=%.1f p99_ns=%.1f allocations_per_call=%.3f",
-                  Percentile(result.callTicks, 0.5), Percentile(result.callTicks, 0.99),
-                  static_cast<double>(result.allocations) / static_cast<double>(calls));
-    figures = text;
+  } else if (scenario == "enabled1" || scenario == "narrow1") {
+    FileRun run;
+    run.calls = calls;
+    run.timeCalls = true;
+    run.narrowCalls = scenario == "narrow1";
+    result = ours ? OursFile(run, path) : PeerFile(run, path);
+    figures = CallerFigures(result, calls);
   } else if (scenario == "enabled4") {
+    FileRun run;
+    run.calls = calls;
+    run.threads = 4;
     records = 4 * calls;
-    result = ours ? OursFile(calls, 4, path, false) : PeerFile(calls, 4, path, false, static_cast<std::size_t>(records));
+    result = ours ? OursFile(run, path) : PeerFile(run, path);
     std::snprintf(text, sizeof(text), "calls_per_s=%.0f", static_cast<double>(records) / result.callerSeconds);
     figures = text;
+  } else if (scenario == "bounded") {
+    FileRun run;
+    run.calls = calls;
+    run.threads = 8;
+    run.queueBytes = argc > 4 ? static_cast<std::size_t>(std::atoll(argv[4])) : 0;
+    const auto messageLength = static_cast<std::size_t>(MeanMessageChars(calls) + 0.5);
+    records = run.threads * calls;
+    run.queueRecords = run.queueBytes == 0 ? static_cast<std::size_t>(records)
+                                           : std::max<std::size_t>(1, run.queueBytes / LogRecord::BlockBytes(messageLength, 0));
+    result = ours ? OursFile(run, path) : PeerFile(run, path);
+    std::snprintf(text, sizeof(text), "bound_bytes=%llu records_per_s=%.0f",
+                  static_cast<unsigned long long>(run.queueBytes), static_cast<double>(records) / result.totalSeconds);
+    figures = text;
+    if (!ours) figures += " queue_records=" + std::to_string(run.queueRecords);
   } else if (scenario == "drain") {
     result = impl == "floor" ? FloorFile(calls, path) : ours ? OursQueued(calls, path) : PeerQueued(calls, path);
-    std::snprintf(text, sizeof(text), "lines_per_s=%.0f", static_cast<double>(calls) / result.drainSeconds);
+    std::snprintf(text, sizeof(text), "lines_per_s=%.0f writer_ns_per_line=%.1f",
+                  static_cast<double>(calls) / result.drainSeconds, result.writerProcessorSecondsPerLine * 1e9);
     figures = text;
   } else if (scenario == "queued") {
     result = ours ? OursQueued(calls, path) : PeerQueued(calls, path);

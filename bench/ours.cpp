@@ -27,11 +27,12 @@ void StartFileLogger(const char* path) {
 }
 
 void LogOne(long long i, int thread) { LogMessage(kLogInformation, BENCH_MESSAGE_WIDE, static_cast<int>(i), thread); }
-
-std::atomic<bool> g_holdLoggerThread{false};
-void HoldWhileAsked(const LogRecord&) {
-  while (g_holdLoggerThread.load()) ::Sleep(1);
+void LogOneNarrow(long long i, int thread) {
+  LogMessageA(kLogInformation, BENCH_MESSAGE_NARROW, static_cast<int>(i), thread);
 }
+
+WriterDrainClock g_drainClock;
+void BeforeEachLine(const LogRecord&) { g_drainClock.BeforeLine(ProcessDebugLogger().Queue().Length() == 0); }
 
 }  // namespace
 
@@ -66,14 +67,19 @@ BenchResult OursDisabled(long long calls, const char* path) {
   return result;
 }
 
-BenchResult OursFile(long long calls, int threads, const char* path, bool timeCalls) {
-  // Room for the whole run, as the peer's queue gets: the callers' cost is measured, not
-  // the writer's pace.
-  ProcessDebugLogger().SetQueueByteLimit(0);
+BenchResult OursFile(const FileRun& run, const char* path) {
+  // Without a bound the queue has room for the whole run, as the peer's gets: the callers'
+  // cost is measured, not the writer's pace.
+  ProcessDebugLogger().SetQueueByteLimit(run.queueBytes);
   StartFileLogger(path);
   BenchResult result;
   const double start = Seconds();
-  RunProducers(calls, threads, timeCalls, LogOne, &result);
+  if (run.narrowCalls) {
+    RunProducers(run.calls, run.threads, run.timeCalls, [](long long i, int thread) { LogOneNarrow(i, thread); },
+                 &result);
+  } else {
+    RunProducers(run.calls, run.threads, run.timeCalls, [](long long i, int thread) { LogOne(i, thread); }, &result);
+  }
   ProcessDebugLogger().Stop();  // writes every queued record first
   result.totalSeconds = Seconds() - start;
   return result;
@@ -83,8 +89,8 @@ BenchResult OursQueued(long long calls, const char* path) {
   DebugLogger& logger = ProcessDebugLogger();
   // Every record is to wait in the queue, so the byte bound must not make the caller wait.
   logger.SetQueueByteLimit(0);
-  g_holdLoggerThread = true;
-  logger.SetRecordHook(&HoldWhileAsked);
+  g_drainClock.Hold();
+  logger.SetRecordHook(&BeforeEachLine);
   StartFileLogger(path);
 
   BenchResult result;
@@ -96,9 +102,10 @@ BenchResult OursQueued(long long calls, const char* path) {
   result.workingSetBytesPerRecord =
       static_cast<double>(WorkingSetBytes() - workingSet) / static_cast<double>(queue.Length());
   const double drainStart = Seconds();
-  g_holdLoggerThread = false;
+  g_drainClock.Release();
   logger.Stop();
   result.drainSeconds = Seconds() - drainStart;
   result.totalSeconds = Seconds() - start;
+  result.writerProcessorSecondsPerLine = g_drainClock.SecondsPerLine();
   return result;
 }

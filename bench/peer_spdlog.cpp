@@ -26,13 +26,14 @@ void Finish(std::shared_ptr<spdlog::logger> logger) {
   spdlog::shutdown();
 }
 
-// Holds the writer thread at its first record while asked, then writes like the file sink.
+// Holds the writer thread at its first record while asked and clocks the drain, then
+// writes like the file sink.
 class HeldFileSink : public spdlog::sinks::sink {
  public:
-  HeldFileSink(const char* path, std::atomic<bool>* hold)
-      : file_(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true)), hold_(hold) {}
+  HeldFileSink(const char* path, WriterDrainClock* clock, long long lines)
+      : file_(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true)), clock_(clock), lines_(lines) {}
   void log(const spdlog::details::log_msg& message) override {
-    while (hold_->load()) ::Sleep(1);
+    clock_->BeforeLine(++taken_ == lines_);
     file_->log(message);
   }
   void flush() override { file_->flush(); }
@@ -43,7 +44,9 @@ class HeldFileSink : public spdlog::sinks::sink {
 
  private:
   std::shared_ptr<spdlog::sinks::basic_file_sink_mt> file_;
-  std::atomic<bool>* hold_;
+  WriterDrainClock* clock_;
+  const long long lines_;  // the drain's, all queued before it starts
+  long long taken_ = 0;    // the writer thread's own
 };
 
 }  // namespace
@@ -61,12 +64,13 @@ BenchResult PeerDisabled(long long calls, const char* path) {
   return result;
 }
 
-BenchResult PeerFile(long long calls, int threads, const char* path, bool timeCalls, std::size_t queueRecords) {
-  auto logger = FileLogger(path, queueRecords);
+BenchResult PeerFile(const FileRun& run, const char* path) {
+  const std::size_t everyRecord = static_cast<std::size_t>(run.calls) * static_cast<std::size_t>(run.threads);
+  auto logger = FileLogger(path, run.queueRecords != 0 ? run.queueRecords : everyRecord);
   BenchResult result;
   const double start = Seconds();
   RunProducers(
-      calls, threads, timeCalls,
+      run.calls, run.threads, run.timeCalls,
       [&logger](long long i, int thread) { logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread); }, &result);
   Finish(std::move(logger));
   result.totalSeconds = Seconds() - start;
@@ -76,10 +80,11 @@ BenchResult PeerFile(long long calls, int threads, const char* path, bool timeCa
 BenchResult PeerQueued(long long calls, const char* path) {
   // The ring the peer's queue needs to hold every record is part of what queueing costs.
   const std::size_t workingSet = WorkingSetBytes();
-  std::atomic<bool> hold{true};
+  WriterDrainClock clock;
+  clock.Hold();
   spdlog::init_thread_pool(static_cast<std::size_t>(calls) + 16, 1);
-  auto logger = std::make_shared<spdlog::async_logger>("queued", std::make_shared<HeldFileSink>(path, &hold),
-                                                       spdlog::thread_pool());
+  auto logger = std::make_shared<spdlog::async_logger>(
+      "queued", std::make_shared<HeldFileSink>(path, &clock, calls), spdlog::thread_pool());
   logger->flush_on(spdlog::level::info);
 
   BenchResult result;
@@ -89,9 +94,10 @@ BenchResult PeerQueued(long long calls, const char* path) {
       [&logger](long long i, int thread) { logger->info(BENCH_MESSAGE_PEER, static_cast<int>(i), thread); }, &result);
   result.workingSetBytesPerRecord = static_cast<double>(WorkingSetBytes() - workingSet) / static_cast<double>(calls);
   const double drainStart = Seconds();
-  hold = false;
+  clock.Release();
   Finish(std::move(logger));
   result.drainSeconds = Seconds() - drainStart;
   result.totalSeconds = Seconds() - start;
+  result.writerProcessorSecondsPerLine = clock.SecondsPerLine();
   return result;
 }

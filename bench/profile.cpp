@@ -86,11 +86,14 @@ BenchResult FloorFile(long long count, const char* path) {
   const std::vector<std::string> lines = RecordLines(count);
   BenchResult result;
   const double start = Seconds();
+  const double processorStart = ThreadProcessorSeconds(::GetCurrentThread());
   const UniqueFileHandle file(OpenLikeTheDebugFile(path));
   for (const std::string& line : lines) {
     DWORD written = 0;
     ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
+  result.writerProcessorSecondsPerLine =
+      (ThreadProcessorSeconds(::GetCurrentThread()) - processorStart) / static_cast<double>(count);
   result.totalSeconds = Seconds() - start;
   result.drainSeconds = result.totalSeconds;
   return result;

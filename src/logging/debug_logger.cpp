@@ -150,7 +150,8 @@ void DebugLogger::Run() {
 
   for (;;) {
     ConnectSyslogTargets();
-    const bool stopRequested = stopEvent().Wait(kCycleMs) == 1;
+    // A caller waiting for room in the queue ends the sleep early.
+    const bool stopRequested = queue_.WaitBetweenDrains(stopEvent(), cycleMs_) == 1;
 
     // A drain empties the queue, records added while it runs included.
     for (;;) {

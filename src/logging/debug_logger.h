@@ -226,6 +226,9 @@ class DebugLogger : public Thread {
   // Runs at the start of handling each record, inside the record guard: lets tests make
   // one record's handling fail.
   void SetRecordHook(RecordHook hook) noexcept { recordHook_ = hook; }
+  // How long the thread sleeps between drains when nothing wakes it: kCycleMs, unless a
+  // test stretches it (-1: for ever) to show what wakes the thread before its time.
+  void SetCycleMs(std::int64_t ms) noexcept { cycleMs_ = ms; }
 
   const std::wstring& ApplicationName() const noexcept { return applicationName_; }
   const std::string& SyslogServerList() const noexcept { return syslogServerList_; }
@@ -358,6 +361,7 @@ class DebugLogger : public Thread {
 
   DebugFileOutput::Clocks clocks_;
   RecordHook recordHook_ = nullptr;
+  std::int64_t cycleMs_ = kCycleMs;
 
   // The debug log file output. Declared last, so it is built after everything its hooks
   // reach and closed (without its end-of-log marker) before they go.

@@ -36,7 +36,10 @@ void LogQueue::Push(std::unique_ptr<LogRecord> record, const std::atomic<bool>* 
     roomFreed_.Reset();
     roomWaiters_.fetch_add(1);
     // A pop between the check above and this one has not seen the count: look again.
-    if (!Fits(bytes_.load(), bytes)) roomFreed_.Wait(kRoomWaitStepMs);
+    if (!Fits(bytes_.load(), bytes)) {
+      roomWanted_.Set();
+      roomFreed_.Wait(kRoomWaitStepMs);
+    }
     roomWaiters_.fetch_sub(1);
     held = bytes_.load();
   }
@@ -64,7 +67,13 @@ std::unique_ptr<LogRecord> LogQueue::Pop() {
   taken_ = front->next_;
   front->next_ = nullptr;
   length_.fetch_sub(1, std::memory_order_relaxed);
-  bytes_.fetch_sub(front->QueuedBytes());
-  if (roomWaiters_.load() > 0) roomFreed_.Set();
+  const std::size_t left = bytes_.fetch_sub(front->QueuedBytes()) - front->QueuedBytes();
+  if (left <= byteLimit_ / 2 && roomWaiters_.load() > 0) roomFreed_.Set();
   return std::unique_ptr<LogRecord>(front);
+}
+
+int LogQueue::WaitBetweenDrains(Event& stop, std::int64_t timeoutMs) {
+  const int woken = stop.WaitEither(roomWanted_, timeoutMs);
+  roomWanted_.Reset();
+  return woken;
 }

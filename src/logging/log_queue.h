@@ -41,6 +41,10 @@ class LogQueue {
   // Takes the front record, or null when the queue is empty. One thread at a time.
   std::unique_ptr<LogRecord> Pop();
 
+  // For the popping thread between its drains: waits until `stop` is set, a caller starts
+  // to wait for room, or timeoutMs pass. Answers as Event::WaitEither does (1: stop).
+  int WaitBetweenDrains(Event& stop, std::int64_t timeoutMs);
+
   // The records and bytes still waiting: pushed and not yet popped (a record the logger
   // thread has taken into its batch but not yet popped still counts). The watch of the
   // queue accepts a slightly stale value.
@@ -61,10 +65,19 @@ class LogQueue {
   std::atomic<std::size_t> length_{0};
   std::atomic<std::size_t> bytes_{0};
   std::size_t byteLimit_ = kDefaultByteLimit;
-  // Callers waiting for room. A pop signals roomFreed_ only when there are some, so the
-  // drain pays no system call per record. A waiter counts itself before it looks at the
-  // bytes a last time, and a pop lowers the bytes before it looks at the count, so one
-  // of the two always sees the other.
+  // Callers waiting for room. A pop signals roomFreed_ only when there are some, and only
+  // once it has left at most half the bound queued: a signal is a system call and wakes
+  // every waiter, so a signal for each record's room would cost the drain several system
+  // calls per record while callers wait, where one signal lets them fill half the bound.
+  // The drain goes on until the queue is empty, so a waiter is always signalled. A waiter
+  // counts itself before it looks at the bytes a last time, and a pop lowers the bytes
+  // before it looks at the count, so one of the two always sees the other.
   std::atomic<int> roomWaiters_{0};
   Event roomFreed_{true, false};
+  // Only a drain makes room, so the popping thread must not sleep out its cycle while a
+  // caller waits: a caller sets roomWanted_ once it has seen the queue full, and the
+  // popping thread resets it as it wakes, before the drain that follows. The records
+  // that caller waits behind are still queued when it sets the event, so that drain
+  // frees them; a caller that asks again after the reset sets it again.
+  Event roomWanted_{true, false};
 };

@@ -1,5 +1,13 @@
 #include "threading/event.h"
 
+namespace {
+
+DWORD WaitLimit(std::int64_t timeoutMs) {
+  return timeoutMs == -1 ? INFINITE : static_cast<DWORD>(timeoutMs & 0xFFFFFFFF);
+}
+
+}  // namespace
+
 Event::Event(bool manualReset, bool initiallySignalled)
     : handle_(::CreateEventA(nullptr, manualReset, initiallySignalled, nullptr)) {}
 
@@ -8,11 +16,27 @@ BOOL Event::Set() { return ::SetEvent(handle_.get()); }
 BOOL Event::Reset() { return ::ResetEvent(handle_.get()); }
 
 int Event::Wait(std::int64_t timeoutMs) {
-  const DWORD limit = timeoutMs == -1 ? INFINITE : static_cast<DWORD>(timeoutMs & 0xFFFFFFFF);
-  switch (::WaitForSingleObject(handle_.get(), limit)) {
+  switch (::WaitForSingleObject(handle_.get(), WaitLimit(timeoutMs))) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
       return 1;
+    case WAIT_TIMEOUT:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+int Event::WaitEither(Event& other, std::int64_t timeoutMs) {
+  const HANDLE handles[] = {handle_.get(), other.handle_.get()};
+  // The system answers the lowest index of the signalled handles, so this event wins a tie.
+  switch (::WaitForMultipleObjects(2, handles, FALSE, WaitLimit(timeoutMs))) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED_0:
+      return 1;
+    case WAIT_OBJECT_0 + 1:
+    case WAIT_ABANDONED_0 + 1:
+      return 2;
     case WAIT_TIMEOUT:
       return 0;
     default:

@@ -25,6 +25,9 @@ class Event {
   // on failure. -1 waits without limit; any other limit counts only its low 32 bits, as
   // WaitForSingleObject takes them (2^32 waits 0 ms).
   int Wait(std::int64_t timeoutMs);
+  // Waits for this event or `other`, with the same limits: 1 when this one was signalled
+  // (also when both were), 2 when only `other` was, 0 on time-out, -1 on failure.
+  int WaitEither(Event& other, std::int64_t timeoutMs);
 
   HANDLE handle() const noexcept { return handle_.get(); }
 

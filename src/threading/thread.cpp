@@ -39,6 +39,9 @@ bool Thread::Start() {
 void Thread::Stop(DWORD timeoutMs) {
   if (!thread_) return;
   stopEvent_.Set();
+  // A thread's own body cannot wait for its end: the request is made, and the owner's
+  // Stop (or the destructor) waits once the body has returned.
+  if (::GetCurrentThreadId() == threadId_) return;
   if (::WaitForSingleObject(thread_.get(), timeoutMs) != WAIT_OBJECT_0) {
     LogMessageA(kLogError, "Thread::Stop() - hung thread Id=0x%X, Handle=0x%I64x, timeout=%I64d ms",
                 threadId_,

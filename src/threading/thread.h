@@ -13,8 +13,8 @@
 // owner asks it to end. The thread is created suspended, given its priority and only
 // then resumed, so the body never runs at the wrong priority.
 //
-// Start, Stop, SetPriority and destruction belong to the owner's thread; SignalStop may
-// be called from any thread.
+// Start, Stop, SetPriority and destruction belong to the owner's thread (the body may
+// call Stop, which then only asks); SignalStop may be called from any thread.
 class Thread {
  public:
   static constexpr DWORD kInfinite = INFINITE;
@@ -30,7 +30,8 @@ class Thread {
   // Creates and starts the thread; false when one is already held or creation failed.
   virtual bool Start();
   // Sets the stop event and waits up to timeoutMs for the thread to end. A thread that
-  // does not end in time is reported and left running, detached from this object.
+  // does not end in time is reported and left running, detached from this object. Called
+  // from the thread's own body, it only sets the stop event: the thread stays attached.
   virtual void Stop(DWORD timeoutMs);
   virtual void Stop();
   // Sets the stop event and returns at once.

@@ -614,5 +614,39 @@ TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
   EXPECT_EQ(logger.Queue().Bytes(), 0u);
 }
 
+// Only a drain makes room, so a caller that waits at the bound wakes the logger thread:
+// with the thread's sleep between drains made endless, every caller still gets all of its
+// records in, while the logger runs.
+TEST(QueueByteBound, CallersWaitingAtTheBoundWakeTheLoggerThread) {
+  constexpr int kCallers = 4;
+  constexpr int kRecordsEach = 200;
+  const std::wstring text(100, L'x');
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  g_outputStalled = false;
+  g_recordsHandled = 0;
+  logger.SetRecordHook(&StallWhileAsked);
+  logger.SetCycleMs(-1);
+  logger.SetQueueByteLimit(4 * LogRecord::BlockBytes(text.size(), 0));
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+
+  std::atomic<int> callersDone{0};
+  Event allDone(true, false);
+  std::vector<std::thread> callers;
+  for (int caller = 0; caller < kCallers; ++caller) {
+    callers.emplace_back([&] {
+      for (int i = 0; i < kRecordsEach; ++i) logger.AddRecord(3, 0, 0, text.c_str(), nullptr);
+      if (++callersDone == kCallers) allDone.Set();
+    });
+  }
+  // The limit only turns a logger thread that sleeps on into a failure instead of a hang.
+  const int finished = allDone.Wait(30000);
+  logger.Stop();  // lets callers still waiting go on
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(finished, 1) << "callers waited at the bound while the logger thread slept";
+  EXPECT_EQ(g_recordsHandled.load(), kCallers * kRecordsEach);
+}
+
 }  // namespace
 

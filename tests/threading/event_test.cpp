@@ -49,6 +49,32 @@ TEST(Event, LimitOfTwoToTheThirtySecondWaitsZeroMilliseconds) {
   EXPECT_LT(elapsed, 1000u);
 }
 
+TEST(Event, WaitEitherAnswersWhichEventEndedTheWaitAndTheFirstWinsATie) {
+  const struct {
+    const char* name;
+    bool firstSignalled;
+    bool secondSignalled;
+    std::int64_t timeoutMs;
+    int result;
+  } cases[] = {
+      {"first", true, false, -1, 1},
+      {"second", false, true, -1, 2},
+      {"both", true, true, 0, 1},
+      {"neither, no wait", false, false, 0, 0},
+      {"neither, short limit", false, false, 20, 0},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    Event first(true, testCase.firstSignalled);
+    Event second(true, testCase.secondSignalled);
+    EXPECT_EQ(first.WaitEither(second, testCase.timeoutMs), testCase.result);
+  }
+  Event open(true, true);
+  Event closed(true, true);
+  closed.Close();
+  EXPECT_EQ(open.WaitEither(closed, 0), -1) << "a null handle fails the whole wait";
+}
+
 TEST(Event, SetFromAnotherThreadEndsAnUnlimitedWait) {
   Event event(false, false);
   std::thread setter([&] { event.Set(); });

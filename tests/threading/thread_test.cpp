@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "logging/logger_fixture.h"
 
@@ -113,6 +114,53 @@ TEST_F(ThreadMessages, StopWithNoTimeOnABusyThreadReportsItHungAndLetsGo) {
   // The thread runs on, detached; let it end before the object and the sink go.
   worker.release.Set();
   EXPECT_EQ(::WaitForSingleObject(ours.get(), 5000), WAIT_OBJECT_0);
+}
+
+// A body that stops its own thread, then reports whether the request was made.
+class SelfStopper : public Thread {
+ public:
+  explicit SelfStopper(DWORD limitMs) : Thread("self-stop"), limitMs_(limitMs) {}
+  ~SelfStopper() override { Stop(); }
+
+  std::atomic<bool> stopRequested{false};
+  Event finished{true, false};
+
+ protected:
+  void Run() override {
+    Stop(limitMs_);
+    stopRequested = stopEvent().Wait(0) == 1;
+    finished.Set();
+  }
+
+ private:
+  DWORD limitMs_;
+};
+
+// A thread never waits for itself: its body's Stop, with or without a limit, asks the
+// thread to stop and returns, nothing is reported hung, and the owner's own Stop then
+// waits for the body's end as usual.
+TEST_F(ThreadMessages, StopFromTheThreadsOwnBodyAsksAndReturns) {
+  const struct {
+    const char* name;
+    DWORD limitMs;
+  } cases[] = {{"no limit", Thread::kInfinite}, {"a limit", 5000}};
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    auto worker = std::make_unique<SelfStopper>(testCase.limitMs);
+    ASSERT_TRUE(worker->Start());
+    if (worker->finished.Wait(30000) != 1) {
+      ADD_FAILURE() << "the body's Stop did not return";
+      worker.release();  // its thread waits for itself for ever: the object must outlive it
+      continue;
+    }
+    EXPECT_TRUE(worker->stopRequested);
+    EXPECT_NE(worker->threadHandle(), nullptr) << "the owner still holds the thread";
+    worker->Stop();
+    EXPECT_EQ(worker->threadHandle(), nullptr);
+    for (const std::wstring& message : sink_.Take()) {
+      EXPECT_EQ(message.find(L"hung thread"), std::wstring::npos) << message;
+    }
+  }
 }
 
 }  // namespace
