@@ -13,7 +13,7 @@ class init_exception : public std::exception {
  public:
   init_exception(const char* message, HRESULT result) : message_(message != nullptr ? message : ""), result_(result) {}
   const char* what() const noexcept override { return message_.c_str(); }
-  HRESULT result() const noexcept { return result_; }
+  HRESULT Result() const noexcept { return result_; }
 
  private:
   std::string message_;
@@ -43,9 +43,9 @@ class ComInitializer {
   // Undoes the initialisation this object holds, if any.
   void Uninitialize();
 
-  HRESULT result() const noexcept { return result_; }
-  bool initialised() const noexcept { return initialised_; }
-  DWORD model() const noexcept { return model_; }
+  HRESULT Result() const noexcept { return result_; }
+  bool Initialised() const noexcept { return initialised_; }
+  DWORD Model() const noexcept { return model_; }
 
  private:
   HRESULT result_ = S_OK;

@@ -21,7 +21,7 @@ class NewHandlerInstallation {
   NewHandlerInstallation(const NewHandlerInstallation&) = delete;
   NewHandlerInstallation& operator=(const NewHandlerInstallation&) = delete;
 
-  std::new_handler previous() const noexcept { return previous_; }
+  std::new_handler Previous() const noexcept { return previous_; }
 
  private:
   std::new_handler previous_;

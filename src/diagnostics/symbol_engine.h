@@ -37,8 +37,8 @@ class SymbolEngine : public UnhandledFilterHolder {
   // or it is the name's first.
   static std::string ProgramFolderOf(const char* fileName);
 
-  const char* symbolPath() const noexcept { return symbolPath_.get(); }
-  HANDLE process() const noexcept { return process_.get(); }
+  const char* SymbolPath() const noexcept { return symbolPath_.get(); }
+  HANDLE Process() const noexcept { return process_.get(); }
 
   // The filter a crash handler set up, which LoadLibraryKeepingFilter puts back when the
   // engine is the registered holder; none until one is set up.

@@ -20,11 +20,11 @@ class BasicSystemErrorText {
   BasicSystemErrorText(const BasicSystemErrorText&) = delete;
   BasicSystemErrorText& operator=(const BasicSystemErrorText&) = delete;
 
-  DWORD code() const noexcept { return code_; }
-  const Char* text() const noexcept { return static_cast<const Char*>(text_.get()); }
+  DWORD Code() const noexcept { return code_; }
+  const Char* Text() const noexcept { return static_cast<const Char*>(text_.get()); }
   const Char* c_str() const noexcept {
     static constexpr Char kEmpty[1] = {};
-    return text_ ? text() : kEmpty;
+    return text_ ? Text() : kEmpty;
   }
 
  private:

@@ -57,7 +57,7 @@ bool DebugLogger::WaitForRunning(DWORD timeoutMs, bool running) const {
   for (DWORD waited = 0; IsRunning() != running; ++waited) {
     if (timeoutMs != kInfinite && waited >= timeoutMs) return false;
     // A thread that has ended, or never began, changes the flag no more.
-    const HANDLE thread = threadHandle();
+    const HANDLE thread = ThreadHandle();
     if (thread == nullptr || ::WaitForSingleObject(thread, 1) == WAIT_OBJECT_0) break;
   }
   return IsRunning() == running;
@@ -108,7 +108,7 @@ void DebugLogger::Intake(int level, DWORD eventId, int threadId, const wchar_t* 
   // drain cycle.
   std::unique_ptr<LogRecord> record = LogRecord::Create(eventId, thread, level, message, messageLength, userText);
   record->skipsDebugFile = skipsDebugFile;
-  queue_.Push(std::move(record), caller == Thread::threadId() ? nullptr : &running_);
+  queue_.Push(std::move(record), caller == Thread::ThreadId() ? nullptr : &running_);
 }
 
 std::wstring DebugLogger::LogErrno(const wchar_t* format, ...) {
@@ -151,7 +151,7 @@ void DebugLogger::Run() {
   for (;;) {
     ConnectSyslogTargets();
     // A caller waiting for room in the queue ends the sleep early.
-    const bool stopRequested = queue_.WaitBetweenDrains(stopEvent(), cycleMs_) == 1;
+    const bool stopRequested = queue_.WaitBetweenDrains(StopEvent(), cycleMs_) == 1;
 
     // A drain empties the queue, records added while it runs included.
     for (;;) {

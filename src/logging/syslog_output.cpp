@@ -119,7 +119,7 @@ void SyslogOutput::Open(const std::string& serverList) {
   if (started_ || serverList.empty()) return;
   targets_.clear();
   socketLibrary_.emplace();
-  if (!socketLibrary_->started()) {
+  if (!socketLibrary_->Started()) {
     socketLibrary_.reset();
     return;
   }

@@ -55,8 +55,8 @@ bool Optex::Create(const void* name, bool unicode, std::uint32_t spinCount) {
 }
 
 void Optex::SetSpinCount(std::uint32_t spinCount) {
-  if (singleProcessor_ || shared() == nullptr) return;
-  ::InterlockedExchange(&shared()->spinCount, static_cast<LONG>(spinCount));
+  if (singleProcessor_ || Shared() == nullptr) return;
+  ::InterlockedExchange(&Shared()->spinCount, static_cast<LONG>(spinCount));
 }
 
 void Optex::Destroy() {

@@ -42,10 +42,10 @@ class Optex {
   // Unmaps the view and closes the section and the event.
   void Destroy();
 
-  bool singleProcessor() const noexcept { return singleProcessor_; }
-  HANDLE event() const noexcept { return event_.get(); }
-  HANDLE section() const noexcept { return section_.get(); }
-  SharedState* shared() const noexcept { return static_cast<SharedState*>(shared_.get()); }
+  bool SingleProcessor() const noexcept { return singleProcessor_; }
+  HANDLE EventHandle() const noexcept { return event_.get(); }
+  HANDLE Section() const noexcept { return section_.get(); }
+  SharedState* Shared() const noexcept { return static_cast<SharedState*>(shared_.get()); }
 
  private:
   // Declared so that destruction unmaps the view, then closes the section, then the event.

@@ -22,11 +22,11 @@ class PerfPublisher {
   PerfPublisher(const PerfPublisher&) = delete;
   PerfPublisher& operator=(const PerfPublisher&) = delete;
 
-  const wchar_t* serviceName() const noexcept { return serviceName_; }
-  PerfTableEntry* table() const noexcept { return table_; }
-  std::int32_t entryCount() const noexcept { return entryCount_; }
-  std::int32_t objectCount() const noexcept { return objectCount_; }
-  const Optex& lock() const noexcept { return lock_; }
+  const wchar_t* ServiceName() const noexcept { return serviceName_; }
+  PerfTableEntry* Table() const noexcept { return table_; }
+  std::int32_t EntryCount() const noexcept { return entryCount_; }
+  std::int32_t ObjectCount() const noexcept { return objectCount_; }
+  const Optex& Lock() const noexcept { return lock_; }
 
   // Hands a mapped counter block to the publisher, which releases it at destruction.
   void AdoptCounterBlock(HANDLE section, void* view) noexcept;

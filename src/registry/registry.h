@@ -84,11 +84,11 @@ class Registry {
   // or 0 when no key is open.
   LONG LoadValueNames();
 
-  LONG lastError() const noexcept { return lastError_; }
-  HKEY key() const noexcept { return key_.get(); }
-  HKEY root() const noexcept { return root_; }
-  const std::string& path() const noexcept { return path_; }
-  bool valueNameFilter() const noexcept { return valueNameFilter_; }
+  LONG LastError() const noexcept { return lastError_; }
+  HKEY Key() const noexcept { return key_.get(); }
+  HKEY Root() const noexcept { return root_; }
+  const std::string& Path() const noexcept { return path_; }
+  bool ValueNameFilter() const noexcept { return valueNameFilter_; }
 
  private:
   struct CaseInsensitiveLess {

@@ -63,8 +63,8 @@ class ReportEnvironment {
   void ReportDataAccessComponents();
   void ReportAdoLibrary();
 
-  ReportLineSink sink() const noexcept { return sink_; }
-  __time64_t startTime() const noexcept { return startTime_; }
+  ReportLineSink Sink() const noexcept { return sink_; }
+  __time64_t StartTime() const noexcept { return startTime_; }
 
  private:
   // Lines are neither built nor sent unless the sink is a function of the program: a

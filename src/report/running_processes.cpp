@@ -50,7 +50,7 @@ void ReportEnvironment::ReportCurrentProcesses() { ReportCurrentProcesses(Kernel
 void ReportEnvironment::ReportCurrentProcesses(const ToolhelpFunctions& toolhelp, PerformanceDataQuery query) {
   UniqueFileHandle snapshot;
   try {
-    if (!toolhelp.complete()) {
+    if (!toolhelp.Complete()) {
       ReportCurrentProcessesNT(query);
       return;
     }

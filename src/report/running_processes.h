@@ -15,7 +15,7 @@ struct ToolhelpFunctions {
   WalkProcesses first = nullptr;
   WalkProcesses next = nullptr;
 
-  bool complete() const noexcept { return createSnapshot != nullptr && first != nullptr && next != nullptr; }
+  bool Complete() const noexcept { return createSnapshot != nullptr && first != nullptr && next != nullptr; }
 };
 
 // kernel32's own; a function it lacks is null.

@@ -170,8 +170,8 @@ void ReportEnvironment::ReportSystemInfo() {
   WriteLine(kLogInformation, kSystemInfo, __LINE__, L"[ENV] Total HD bytes: %I64d, Total free bytes = %I64d",
             total.QuadPart, free.QuadPart);
 
-  const std::int64_t upTime = GetUpTimeSecs(sink());
-  if (!IsCodePointer(reinterpret_cast<const void*>(sink()))) return;
+  const std::int64_t upTime = GetUpTimeSecs(Sink());
+  if (!IsCodePointer(reinterpret_cast<const void*>(Sink()))) return;
   WriteFixed(kLogInformation, kSystemInfo, __LINE__, UpTimeLine(upTime).c_str());
   // The local-time conversion at the start of the report has set the run time's zone.
   WriteFixed(kLogInformation, kSystemInfo, __LINE__, TimeZoneLine(_tzname[1], _tzname[0], _timezone).c_str());

@@ -40,7 +40,7 @@ class CharsetRegistry {
   // name is not known.
   bool FindCodePage(const wchar_t* name, DWORD* codePage) const;
 
-  const Table& table() const noexcept { return table_; }
+  const Table& Entries() const noexcept { return table_; }
 
  private:
   Table table_;

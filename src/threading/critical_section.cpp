@@ -20,7 +20,7 @@ void CriticalSection::Leave() {
   // The owner test comes first and keeps a thread that does not hold the section away
   // from the holder's count and from LeaveCriticalSection, which would corrupt the
   // system's lock.
-  if (!section_ || owner() != ::GetCurrentThreadId() || count_ == 0) return;
+  if (!section_ || Owner() != ::GetCurrentThreadId() || count_ == 0) return;
   if (--count_ == 0) owner_.store(0, std::memory_order_relaxed);
   ::LeaveCriticalSection(section_.get());
 }

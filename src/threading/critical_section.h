@@ -31,9 +31,9 @@ class CriticalSection {
   // thread that does not hold the section, a closed section) does nothing.
   void Leave();
 
-  DWORD owner() const noexcept { return owner_.load(std::memory_order_relaxed); }
-  std::int32_t count() const noexcept { return count_; }
-  bool isOpen() const { return static_cast<bool>(section_); }
+  DWORD Owner() const noexcept { return owner_.load(std::memory_order_relaxed); }
+  std::int32_t Count() const noexcept { return count_; }
+  bool IsOpen() const { return static_cast<bool>(section_); }
 
  private:
   struct SectionTraits {

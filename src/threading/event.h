@@ -29,7 +29,7 @@ class Event {
   // (also when both were), 2 when only `other` was, 0 on time-out, -1 on failure.
   int WaitEither(Event& other, std::int64_t timeoutMs);
 
-  HANDLE handle() const noexcept { return handle_.get(); }
+  HANDLE Handle() const noexcept { return handle_.get(); }
 
  private:
   UniqueHandle handle_;

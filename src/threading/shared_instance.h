@@ -52,7 +52,7 @@ class SharedInstanceLock {
   SharedInstanceLock(const SharedInstanceLock&) = delete;
   SharedInstanceLock& operator=(const SharedInstanceLock&) = delete;
 
-  CriticalSection& section() noexcept { return section_; }
+  CriticalSection& Section() noexcept { return section_; }
 
  private:
   CriticalSection section_;

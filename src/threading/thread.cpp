@@ -69,7 +69,7 @@ void Thread::SetPriority(int step) {
 unsigned __stdcall ThreadProc(void* object) {
   Thread* thread = static_cast<Thread*>(object);
   if (thread == nullptr) return 0;
-  RegisterThreadName(thread->name() != nullptr ? thread->name() : "Unnamed");
+  RegisterThreadName(thread->Name() != nullptr ? thread->Name() : "Unnamed");
   struct UnregisterAtExit {
     ~UnregisterAtExit() { UnregisterThreadName(); }
   } unregister;

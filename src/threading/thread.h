@@ -42,11 +42,11 @@ class Thread {
   void SetPriority(int step);
   static int Win32Priority(int step);
 
-  int priority() const noexcept { return priority_; }
-  DWORD threadId() const noexcept { return threadId_; }
-  HANDLE threadHandle() const noexcept { return thread_.get(); }
-  const char* name() const noexcept { return name_.get(); }
-  Event& stopEvent() noexcept { return stopEvent_; }
+  int Priority() const noexcept { return priority_; }
+  DWORD ThreadId() const noexcept { return threadId_; }
+  HANDLE ThreadHandle() const noexcept { return thread_.get(); }
+  const char* Name() const noexcept { return name_.get(); }
+  Event& StopEvent() noexcept { return stopEvent_; }
 
  protected:
   // The body, run on the new thread. It must return once the stop event is set.

@@ -29,7 +29,7 @@ class SocketLibrary {
   SocketLibrary(const SocketLibrary&) = delete;
   SocketLibrary& operator=(const SocketLibrary&) = delete;
 
-  bool started() const noexcept { return started_; }
+  bool Started() const noexcept { return started_; }
 
  private:
   bool started_ = false;

@@ -29,16 +29,16 @@ TEST(PerfTool, ExitsZeroWhateverItsArguments) {
 // This test program holds the process-wide publisher too, so the tool opens the objects
 // this process created: its spin count overwrites ours and the lock state stays.
 TEST(PerfTool, OpensTheServiceLockThatAnotherProcessHolds) {
-  const Optex& lock = ProcessPerfPublisher().lock();
-  ASSERT_NE(lock.shared(), nullptr);
-  ::InterlockedExchange(&lock.shared()->spinCount, 7);
-  std::memcpy(lock.shared()->lockState, "held-by-test", 12);
+  const Optex& lock = ProcessPerfPublisher().Lock();
+  ASSERT_NE(lock.Shared(), nullptr);
+  ::InterlockedExchange(&lock.Shared()->spinCount, 7);
+  std::memcpy(lock.Shared()->lockState, "held-by-test", 12);
 
   const ChildResult run = RunChild(PerfTool());
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(lock.shared()->spinCount, lock.singleProcessor() ? 7 : 4000);
-  EXPECT_EQ(std::memcmp(lock.shared()->lockState, "held-by-test", 12), 0);
+  EXPECT_EQ(lock.Shared()->spinCount, lock.SingleProcessor() ? 7 : 4000);
+  EXPECT_EQ(std::memcmp(lock.Shared()->lockState, "held-by-test", 12), 0);
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -128,10 +128,10 @@ TEST(ProcessObjects, AreBuiltInTheirOrderAndTornDownInReverse) {
 
 TEST(ProcessObjects, PublisherIsBuiltOverTheServerTable) {
   const PerfPublisher& publisher = ProcessPerfPublisher();
-  EXPECT_STREQ(publisher.serviceName(), L"Varrowmere Enterprise Server");
-  EXPECT_EQ(publisher.table(), g_varrowmereServerTable);
-  EXPECT_EQ(publisher.entryCount(), 9);
-  EXPECT_EQ(publisher.objectCount(), 1);
+  EXPECT_STREQ(publisher.ServiceName(), L"Varrowmere Enterprise Server");
+  EXPECT_EQ(publisher.Table(), g_varrowmereServerTable);
+  EXPECT_EQ(publisher.EntryCount(), 9);
+  EXPECT_EQ(publisher.ObjectCount(), 1);
   EXPECT_EQ(g_varrowmereServerTable[0].counterCount, 8);
   EXPECT_EQ(PerfPublisher::InstanceCount(), 1);
 }

@@ -39,7 +39,7 @@ void Describe(int number, char* evidence, std::size_t size) {
       break;
     case 2:
       std::snprintf(evidence, size, "publishers=%d optex=%s", static_cast<int>(PerfPublisher::InstanceCount()),
-                    YesNo(ProcessPerfPublisher().lock().shared() != nullptr));
+                    YesNo(ProcessPerfPublisher().Lock().Shared() != nullptr));
       break;
     case 3:
       std::snprintf(evidence, size, "matches GetACP=%s", YesNo(AnsiCodePageIs1252 == (::GetACP() == 1252)));
@@ -60,8 +60,8 @@ void Describe(int number, char* evidence, std::size_t size) {
     case 10: {
       const SymbolEngine& engine = ProcessSymbolEngine();
       std::snprintf(evidence, size, "path=%s process=%s",
-                    YesNo(engine.symbolPath() != nullptr && engine.symbolPath()[0] != '\0'),
-                    YesNo(engine.process() != nullptr));
+                    YesNo(engine.SymbolPath() != nullptr && engine.SymbolPath()[0] != '\0'),
+                    YesNo(engine.Process() != nullptr));
       break;
     }
     default:

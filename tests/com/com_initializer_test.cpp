@@ -20,12 +20,12 @@ TEST(ComInitializer, OtherApartmentThrowsTheChangedModeErrorAndLeavesTheThreadAl
       ADD_FAILURE() << "no exception";
     } catch (const init_exception& error) {
       EXPECT_STREQ(error.what(), kChangedModeMessage);
-      EXPECT_EQ(error.result(), RPC_E_CHANGED_MODE);
+      EXPECT_EQ(error.Result(), RPC_E_CHANGED_MODE);
     }
     {
       ComInitializer quiet(COINIT_MULTITHREADED, false, false);
-      EXPECT_FALSE(quiet.initialised());
-      EXPECT_EQ(quiet.result(), RPC_E_CHANGED_MODE);
+      EXPECT_FALSE(quiet.Initialised());
+      EXPECT_EQ(quiet.Result(), RPC_E_CHANGED_MODE);
     }
     // Neither object gave back an initialisation it did not make.
     EXPECT_EQ(ApartmentOfThisThread(), APTTYPE_STA);
@@ -39,8 +39,8 @@ TEST(ComInitializer, AlreadyInitialisedThreadIsBalancedByOneUninitialize) {
     ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     {
       ComInitializer com(COINIT_MULTITHREADED);
-      EXPECT_EQ(com.result(), S_FALSE);
-      EXPECT_TRUE(com.initialised());
+      EXPECT_EQ(com.Result(), S_FALSE);
+      EXPECT_TRUE(com.Initialised());
     }
     EXPECT_EQ(ApartmentOfThisThread(), APTTYPE_MTA);  // not given back twice
     ::CoUninitialize();
@@ -67,8 +67,8 @@ TEST(ComInitializer, EveryInitialisationTheObjectMakesIsGivenBack) {
       {
         ComInitializer com(c.first);
         com.Initialize(c.second, false);
-        EXPECT_EQ(com.result(), c.secondResult);
-        EXPECT_TRUE(com.initialised());
+        EXPECT_EQ(com.Result(), c.secondResult);
+        EXPECT_TRUE(com.Initialised());
         EXPECT_EQ(ApartmentOfThisThread(), APTTYPE_MTA);
       }
       EXPECT_EQ(ApartmentOfThisThread(), kNoApartment);
@@ -79,10 +79,10 @@ TEST(ComInitializer, EveryInitialisationTheObjectMakesIsGivenBack) {
 TEST(ComInitializer, DeferredObjectInitialisesOnlyWhenAsked) {
   OnFreshThread([] {
     ComInitializer com(COINIT_APARTMENTTHREADED, true);
-    EXPECT_FALSE(com.initialised());
+    EXPECT_FALSE(com.Initialised());
     EXPECT_EQ(ApartmentOfThisThread(), kNoApartment);
     com.Initialize(COINIT_APARTMENTTHREADED);
-    EXPECT_EQ(com.result(), S_OK);
+    EXPECT_EQ(com.Result(), S_OK);
     EXPECT_EQ(ApartmentOfThisThread(), APTTYPE_STA);
     com.Uninitialize();
     EXPECT_EQ(ApartmentOfThisThread(), kNoApartment);

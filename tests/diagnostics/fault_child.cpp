@@ -97,7 +97,7 @@ int TwoFramesDown() {
     char extra[80] = {};
     std::snprintf(extra, sizeof(extra), " cleanups %d uncaught while unwinding %d in handler %d lock %s",
                   cleanups.runs, cleanups.uncaughtWhileUnwinding, uncaughtInHandler,
-                  takenElsewhere && lock.count() == 0 && lock.owner() == 0 ? "released" : "held");
+                  takenElsewhere && lock.Count() == 0 && lock.Owner() == 0 ? "released" : "held");
     ReportCaught(fault, extra);
   }
   return 0;

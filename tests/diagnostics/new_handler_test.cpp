@@ -29,7 +29,7 @@ TEST(NewHandler, InstallationPutsThePreviousHandlerBack) {
   const std::new_handler before = std::set_new_handler(nullptr);
   {
     NewHandlerInstallation installation;
-    EXPECT_EQ(installation.previous(), nullptr);
+    EXPECT_EQ(installation.Previous(), nullptr);
     EXPECT_EQ(std::get_new_handler(), &ThrowBadAllocation);
   }
   EXPECT_EQ(std::get_new_handler(), nullptr);

@@ -36,9 +36,9 @@ TEST(SymbolEngine, TheProcessWideEngineHoldsThePathAndItsOwnProcess) {
   const SymbolEngine& engine = ProcessSymbolEngine();
   char expected[SymbolEngine::kSymbolPathBytes] = {};
   ASSERT_NE(SymbolEngine::GetSymbolPath(expected, sizeof(expected)), nullptr);
-  EXPECT_STREQ(engine.symbolPath(), expected);
-  ASSERT_NE(engine.process(), nullptr);
-  EXPECT_EQ(::GetProcessId(engine.process()), ::GetCurrentProcessId());
+  EXPECT_STREQ(engine.SymbolPath(), expected);
+  ASSERT_NE(engine.Process(), nullptr);
+  EXPECT_EQ(::GetProcessId(engine.Process()), ::GetCurrentProcessId());
 }
 
 // A warning as the child's console shows it: the event code (20000 for level 2) and the text.

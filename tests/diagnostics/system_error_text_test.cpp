@@ -26,13 +26,13 @@ TEST(SystemErrorText, IsTheSystemsTextWithoutItsTrailingLineBreak) {
     ASSERT_EQ(system.substr(system.size() - 2), L"\r\n");
 
     const SystemErrorText text(code, kUserDefaultLanguage);
-    EXPECT_EQ(text.code(), code);
-    ASSERT_NE(text.text(), nullptr);
-    EXPECT_EQ(std::wstring(text.text()), system.substr(0, system.size() - 2));
+    EXPECT_EQ(text.Code(), code);
+    ASSERT_NE(text.Text(), nullptr);
+    EXPECT_EQ(std::wstring(text.Text()), system.substr(0, system.size() - 2));
 
     const SystemErrorTextA narrow(code);
-    ASSERT_NE(narrow.text(), nullptr);
-    EXPECT_EQ(std::string(narrow.text()), std::string(system.begin(), system.end() - 2));
+    ASSERT_NE(narrow.Text(), nullptr);
+    EXPECT_EQ(std::string(narrow.Text()), std::string(system.begin(), system.end() - 2));
   }
 }
 
@@ -43,16 +43,16 @@ TEST(SystemErrorText, CodeZeroAndCodesWithoutMessageHaveNoText) {
   for (DWORD code : {DWORD{0}, kCodeWithoutMessage}) {
     SCOPED_TRACE(code);
     const SystemErrorText text(code);
-    EXPECT_EQ(text.code(), code);
-    EXPECT_EQ(text.text(), nullptr);
+    EXPECT_EQ(text.Code(), code);
+    EXPECT_EQ(text.Text(), nullptr);
     EXPECT_STREQ(text.c_str(), L"");
-    EXPECT_EQ(SystemErrorTextA(code).text(), nullptr);
+    EXPECT_EQ(SystemErrorTextA(code).Text(), nullptr);
   }
 }
 
 TEST(Win32CallError, NamesTheCallTheSystemTextAndTheDecimalCode) {
   EXPECT_EQ(Win32CallError(L"OpenProcessToken", ERROR_ACCESS_DENIED),
-            L"OpenProcessToken Error: " + std::wstring(SystemErrorText(ERROR_ACCESS_DENIED).text()) + L" (5)");
+            L"OpenProcessToken Error: " + std::wstring(SystemErrorText(ERROR_ACCESS_DENIED).Text()) + L" (5)");
   EXPECT_EQ(Win32CallError(L"GetDiskFreeSpaceExA", kCodeWithoutMessage),
             L"GetDiskFreeSpaceExA Error:  (805306367)");
 }

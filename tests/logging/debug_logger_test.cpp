@@ -44,8 +44,8 @@ TEST(DebugLoggerDefaults, FreshLoggerHasTheDocumentedSettings) {
   EXPECT_FALSE(logger.GetDebugFileLayout().newFileWhenFull);
   EXPECT_EQ(logger.GetDebugFileLayout().instanceNumber, 0);
   EXPECT_FALSE(logger.IsRunning());
-  EXPECT_STREQ(logger.name(), "DebugLogger");
-  EXPECT_EQ(logger.threadHandle(), nullptr);
+  EXPECT_STREQ(logger.Name(), "DebugLogger");
+  EXPECT_EQ(logger.ThreadHandle(), nullptr);
 }
 
 // ---- Intake ----

@@ -28,15 +28,15 @@ std::vector<Entry> WalkAll(ThreadNameRegistry& registry) {
 TEST(ThreadNameRegistryTest, WalkReturnsAscendingIdentifiersAndLeavesTheLockFree) {
   ThreadNameRegistry registry;
   EXPECT_TRUE(WalkAll(registry).empty());
-  EXPECT_EQ(registry.Lock().count(), 0);
+  EXPECT_EQ(registry.Lock().Count(), 0);
 
   registry.Add(30, "third");
   registry.Add(10, "first");
   registry.Add(20, "second");
   registry.Add(10, "first, renamed");
   EXPECT_EQ(WalkAll(registry), (std::vector<Entry>{{10, "first, renamed"}, {20, "second"}, {30, "third"}}));
-  EXPECT_EQ(registry.Lock().count(), 0);
-  EXPECT_EQ(registry.Lock().owner(), 0u);
+  EXPECT_EQ(registry.Lock().Count(), 0);
+  EXPECT_EQ(registry.Lock().Owner(), 0u);
 
   std::string removed;
   EXPECT_TRUE(registry.Remove(20, &removed));
@@ -54,10 +54,10 @@ TEST(ThreadNameRegistryTest, WalkMayNestAndLogOnTheWalkingThread) {
   int nestedEntries = 0;
   for (bool more = registry.First(&outer, &id, &name); more; more = registry.Next(&outer, &id, &name)) {
     nestedEntries += static_cast<int>(WalkAll(registry).size());
-    EXPECT_EQ(registry.Lock().count(), 1) << "the outer walk still holds the lock";
+    EXPECT_EQ(registry.Lock().Count(), 1) << "the outer walk still holds the lock";
   }
   EXPECT_EQ(nestedEntries, 4);
-  EXPECT_EQ(registry.Lock().count(), 0);
+  EXPECT_EQ(registry.Lock().Count(), 0);
 }
 
 using ThreadNameMessages = RunningProcessLogger;

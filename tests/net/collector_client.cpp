@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const SocketLibrary sockets;
-  if (!sockets.started()) return 2;
+  if (!sockets.Started()) return 2;
 
   std::unique_ptr<TlsClientCredentials> credentials;
   if (!options.caFile.empty()) {

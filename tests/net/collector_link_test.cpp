@@ -63,7 +63,7 @@ class SilentCollector {
 
 TEST(CollectorLinkTimeLimit, ACollectorThatNeverAnswersIsGivenUpWithoutWaiting) {
   const SocketLibrary sockets;
-  ASSERT_TRUE(sockets.started());
+  ASSERT_TRUE(sockets.Started());
   ScratchFolder folder(L"collector-link-");
   const std::wstring caFile = folder / L"anchor.pem";
   {

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   const UniqueCrtFile record(std::fopen(argv[3], "wb"));
   UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   const sockaddr_in listenAddress = Loopback(std::strtoul(argv[1], nullptr, 10));
-  if (!sockets.started() || !record || !listener ||
+  if (!sockets.Started() || !record || !listener ||
       ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&listenAddress), sizeof(listenAddress)) != 0 ||
       ::listen(listener.get(), 1) != 0) {
     std::fprintf(stderr, "wire_relay: cannot listen on port %s\n", argv[1]);

@@ -12,6 +12,6 @@ int wmain(int argc, wchar_t** argv) {
   Optex lock;
   const bool created = lock.Create(argv[1], true, static_cast<std::uint32_t>(std::wcstoul(argv[2], nullptr, 10)));
   if (!created) return 1;
-  ::SetEvent(lock.event());
+  ::SetEvent(lock.EventHandle());
   return 0;
 }

@@ -28,10 +28,10 @@ TEST(Optex, CreatesBothObjectsWithTheSpinCountAndAZeroLockState) {
   const std::wstring name = UniqueName(L"fresh");
   Optex lock;
   ASSERT_TRUE(lock.Create(name.c_str(), true, 4000));
-  EXPECT_FALSE(lock.singleProcessor());
-  EXPECT_EQ(lock.shared()->spinCount, 4000);
+  EXPECT_FALSE(lock.SingleProcessor());
+  EXPECT_EQ(lock.Shared()->spinCount, 4000);
   const std::uint8_t zeros[12] = {};
-  EXPECT_EQ(std::memcmp(lock.shared()->lockState, zeros, sizeof(zeros)), 0);
+  EXPECT_EQ(std::memcmp(lock.Shared()->lockState, zeros, sizeof(zeros)), 0);
 
   const std::string narrow = Narrow(name);
   UniqueHandle event(::OpenEventA(EVENT_ALL_ACCESS, FALSE, ("Global\\XQD_Optex_Event_" + narrow).c_str()));
@@ -40,24 +40,24 @@ TEST(Optex, CreatesBothObjectsWithTheSpinCountAndAZeroLockState) {
   EXPECT_TRUE(section);
 
   lock.Destroy();
-  EXPECT_EQ(lock.event(), nullptr);
-  EXPECT_EQ(lock.section(), nullptr);
-  EXPECT_EQ(lock.shared(), nullptr);
+  EXPECT_EQ(lock.EventHandle(), nullptr);
+  EXPECT_EQ(lock.Section(), nullptr);
+  EXPECT_EQ(lock.Shared(), nullptr);
 }
 
 TEST(Optex, SecondProcessReachesTheSameEventAndSectionAndOnlyOverwritesTheSpinCount) {
   const std::wstring name = UniqueName(L"shared");
   Optex lock;
   ASSERT_TRUE(lock.Create(name.c_str(), true, 4000));
-  std::memcpy(lock.shared()->lockState, "lock-state!!", 12);
+  std::memcpy(lock.Shared()->lockState, "lock-state!!", 12);
 
   const ChildResult peer = RunChild(L"\"" + ProgramBesideMe(L"optex_peer.exe") + L"\" \"" + name + L"\" 1234");
   ASSERT_TRUE(peer.started);
   ASSERT_EQ(peer.exitCode, 0u);
 
-  EXPECT_EQ(::WaitForSingleObject(lock.event(), 0), WAIT_OBJECT_0) << "the peer signalled our event";
-  EXPECT_EQ(lock.shared()->spinCount, 1234) << "the last writer's spin count stands";
-  EXPECT_EQ(std::memcmp(lock.shared()->lockState, "lock-state!!", 12), 0);
+  EXPECT_EQ(::WaitForSingleObject(lock.EventHandle(), 0), WAIT_OBJECT_0) << "the peer signalled our event";
+  EXPECT_EQ(lock.Shared()->spinCount, 1234) << "the last writer's spin count stands";
+  EXPECT_EQ(std::memcmp(lock.Shared()->lockState, "lock-state!!", 12), 0);
 }
 
 TEST(Optex, NameCharactersOutsideTheAnsiCodePageBecomeItsDefaultCharacter) {
@@ -85,8 +85,8 @@ TEST(Optex, NarrowNameIsUsedAsItsBytesStand) {
 TEST(Optex, NullNameCreatesNothing) {
   Optex lock;
   EXPECT_FALSE(lock.Create(nullptr, true, 4000));
-  EXPECT_EQ(lock.event(), nullptr);
-  EXPECT_EQ(lock.shared(), nullptr);
+  EXPECT_EQ(lock.EventHandle(), nullptr);
+  EXPECT_EQ(lock.Shared(), nullptr);
 }
 
 }  // namespace

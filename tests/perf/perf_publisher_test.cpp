@@ -26,8 +26,8 @@ TEST(PerfPublisher, CountsTheServerTable) {
   std::vector<PerfTableEntry> table = ServerTableCopy();
   PerfPublisher publisher(kServiceName, table.data());
 
-  EXPECT_EQ(publisher.entryCount(), 9);
-  EXPECT_EQ(publisher.objectCount(), 1);
+  EXPECT_EQ(publisher.EntryCount(), 9);
+  EXPECT_EQ(publisher.ObjectCount(), 1);
   EXPECT_EQ(table[0].counterCount, 8);
   EXPECT_EQ(table[0].nextObject, -1);
   for (int i = 1; i <= 8; ++i) {
@@ -52,8 +52,8 @@ TEST(PerfPublisher, CountingTheSameTableAgainGivesTheSameTable) {
 TEST(PerfPublisher, EmptyTableLeavesCountsAtZeroAndWritesNothing) {
   PerfTableEntry table[] = {EndEntry()};
   PerfPublisher publisher(L"Varrowmere Empty Table Test", table);
-  EXPECT_EQ(publisher.entryCount(), 0);
-  EXPECT_EQ(publisher.objectCount(), 0);
+  EXPECT_EQ(publisher.EntryCount(), 0);
+  EXPECT_EQ(publisher.ObjectCount(), 0);
   EXPECT_EQ(table[0].counterCount, 0);
   EXPECT_EQ(table[0].nextObject, 0);
 }
@@ -62,8 +62,8 @@ TEST(PerfPublisher, LinksTwoObjectsAndCountsOnlyTheirOwnCounters) {
   PerfTableEntry table[] = {ObjectEntry(100), CounterEntry(101), CounterEntry(102),
                             ObjectEntry(200), CounterEntry(201), EndEntry()};
   PerfPublisher publisher(L"Varrowmere Two Objects Test", table);
-  EXPECT_EQ(publisher.entryCount(), 5);
-  EXPECT_EQ(publisher.objectCount(), 2);
+  EXPECT_EQ(publisher.EntryCount(), 5);
+  EXPECT_EQ(publisher.ObjectCount(), 2);
   EXPECT_EQ(table[0].counterCount, 2);
   EXPECT_EQ(table[0].nextObject, 3);
   EXPECT_EQ(table[3].counterCount, 1);
@@ -92,9 +92,9 @@ TEST(PerfPublisher, EventSourceIsDeregisteredOnlyByTheLastPublisher) {
 TEST(PerfPublisher, OpensTheServiceLockWithItsSpinCount) {
   std::vector<PerfTableEntry> table = ServerTableCopy();
   PerfPublisher publisher(kServiceName, table.data());
-  ASSERT_NE(publisher.lock().shared(), nullptr);
-  const LONG expected = publisher.lock().singleProcessor() ? 0 : 4000;
-  EXPECT_EQ(publisher.lock().shared()->spinCount, expected);
+  ASSERT_NE(publisher.Lock().Shared(), nullptr);
+  const LONG expected = publisher.Lock().SingleProcessor() ? 0 : 4000;
+  EXPECT_EQ(publisher.Lock().Shared()->spinCount, expected);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_F(RegistryTest, ReadStringBufferIsTheLargerOf1024BytesAndTheOutput) {
 
     std::vector<wchar_t> output(testCase.outputChars, L'#');
     EXPECT_EQ(registry.ReadString(L"Text", output.data(), testCase.outputChars), testCase.read);
-    EXPECT_EQ(registry.lastError(), testCase.lastError);
+    EXPECT_EQ(registry.LastError(), testCase.lastError);
     if (testCase.read) {
       EXPECT_EQ(std::wstring(output.data()), text.substr(0, testCase.charsReturned));
     }
@@ -82,7 +82,7 @@ TEST_F(RegistryTest, ReadStringExpandsOnlyExpandableTextAndRefusesOtherTypes) {
     SCOPED_TRACE(testing::Message() << testCase.name << " into " << testCase.outputChars);
     std::vector<wchar_t> output(testCase.outputChars, L'\0');
     EXPECT_EQ(registry.ReadString(testCase.name, output.data(), testCase.outputChars), testCase.read);
-    EXPECT_EQ(registry.lastError(), ERROR_SUCCESS);
+    EXPECT_EQ(registry.LastError(), ERROR_SUCCESS);
     if (testCase.read) {
       EXPECT_STREQ(output.data(), testCase.text);
     }
@@ -96,7 +96,7 @@ TEST_F(RegistryTest, ReadStringRefusesAnOutputWithoutRoom) {
   ASSERT_TRUE(registry.Open(false));
   wchar_t untouched = L'#';
   EXPECT_FALSE(registry.ReadString(L"Text", &untouched, 0));
-  EXPECT_EQ(registry.lastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(registry.LastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(untouched, L'#');
 }
 
@@ -127,7 +127,7 @@ TEST_F(RegistryTest, ReadDwordByTypePresenceAndFilter) {
     ASSERT_TRUE(registry.Open(false));
     DWORD value = 0;
     EXPECT_EQ(registry.ReadDword(testCase.name, &value), testCase.read);
-    EXPECT_EQ(registry.lastError(), testCase.lastError);
+    EXPECT_EQ(registry.LastError(), testCase.lastError);
     EXPECT_EQ(value, testCase.value);
 
     DWORD withDefault = 0;
@@ -164,7 +164,7 @@ TEST_F(RegistryTest, ValueNamesLongerThan255CharactersStayOutOfTheFilter) {
   EXPECT_TRUE(filtered.ReadDword(longest.c_str(), &value));
   EXPECT_EQ(value, 1u);
   EXPECT_FALSE(filtered.ReadDword(tooLong.c_str(), &value));
-  EXPECT_EQ(filtered.lastError(), ERROR_SUCCESS);
+  EXPECT_EQ(filtered.LastError(), ERROR_SUCCESS);
 
   Registry unfiltered(path_.c_str(), true, false);
   ASSERT_TRUE(unfiltered.Open(false));
@@ -193,15 +193,15 @@ TEST_F(RegistryTest, WritingThroughAKeyOpenedForReadingRecordsAccessDenied) {
   Registry registry(path_.c_str(), true, false);
   ASSERT_TRUE(registry.Open(false));
   EXPECT_FALSE(registry.WriteString(L"Written", L"text"));
-  EXPECT_EQ(registry.lastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(registry.LastError(), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(registry.WriteDword(L"Count", 5));
-  EXPECT_EQ(registry.lastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(registry.LastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(RegistryTest, OpenCreateAndCloseFollowTheObjectsState) {
   Registry registry(HKEY_CURRENT_USER, (NarrowPath() + "\\Missing").c_str(), false);
   EXPECT_FALSE(registry.Open(false));
-  EXPECT_EQ(registry.lastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry.LastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(registry.Close(), ERROR_SUCCESS) << "nothing open";
 
   const std::wstring created = path_ + L"\\Created";
@@ -212,7 +212,7 @@ TEST_F(RegistryTest, OpenCreateAndCloseFollowTheObjectsState) {
   EXPECT_FALSE(registry.Create(path_.c_str()));
   EXPECT_STREQ(registry.GetKeyName(), "Created");
   EXPECT_EQ(registry.Close(), ERROR_SUCCESS);
-  EXPECT_EQ(registry.key(), nullptr);
+  EXPECT_EQ(registry.Key(), nullptr);
 
   DWORD subKeys = 77;
   EXPECT_FALSE(registry.GetSubKeyCount(&subKeys)) << "closed";
@@ -250,12 +250,12 @@ TEST_F(RegistryTest, EnumKeyJoinsPathAndNameWithOneBackslash) {
     EXPECT_FALSE(registry.EnumKeyA(0, nullptr, 0, nullptr, 0)) << "the full name is required";
 
     EXPECT_FALSE(registry.EnumKey(1, fullName, MAX_PATH, nullptr, 0));
-    EXPECT_EQ(registry.lastError(), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(registry.LastError(), ERROR_NO_MORE_ITEMS);
 
     Registry child(false);
     ASSERT_TRUE(registry.OpenSubKey(0, child));
-    EXPECT_EQ(child.root(), HKEY_CURRENT_USER);
-    EXPECT_EQ(child.path(), expected);
+    EXPECT_EQ(child.Root(), HKEY_CURRENT_USER);
+    EXPECT_EQ(child.Path(), expected);
     EXPECT_STREQ(child.GetKeyName(), "Alpha");
   }
 }

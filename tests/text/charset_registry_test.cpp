@@ -46,7 +46,7 @@ class CharsetRegistryTest : public ScratchKeyTest {
     }
     const CharsetRegistry registry(HKEY_CURRENT_USER, std::string(database.begin(), database.end()).c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, database.c_str());
-    return Entries(registry.table().begin(), registry.table().end());
+    return Entries(registry.Entries().begin(), registry.Entries().end());
   }
 };
 
@@ -76,7 +76,7 @@ TEST_F(CharsetRegistryTest, AliasesTakeTheCodePageOfTheCharsetTheyName) {
 
 TEST_F(CharsetRegistryTest, AMissingDatabaseGivesAnEmptyTable) {
   const CharsetRegistry registry(HKEY_CURRENT_USER, "Software\\VarrowmereTests\\NoSuchDatabase");
-  EXPECT_TRUE(registry.table().empty());
+  EXPECT_TRUE(registry.Entries().empty());
 }
 
 TEST(CharsetRegistry, TheSystemDatabaseIsReadAtStartUpAndLookedUpInAnyLetterCase) {

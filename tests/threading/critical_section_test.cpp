@@ -44,8 +44,8 @@ TEST(CriticalSection, CountsNestedEntriesAndAbsorbsAnExtraLeave) {
   for (const auto& step : steps) {
     SCOPED_TRACE(++stepNumber);
     (section.*step.step)();
-    EXPECT_EQ(section.owner(), step.owner);
-    EXPECT_EQ(section.count(), step.count);
+    EXPECT_EQ(section.Owner(), step.owner);
+    EXPECT_EQ(section.Count(), step.count);
   }
   EXPECT_TRUE(AnotherThreadCanTake(section)) << "the extra Leave reached the system's lock";
 }
@@ -55,8 +55,8 @@ TEST(CriticalSection, ALeaveFromAThreadThatDoesNotHoldItChangesNothing) {
   section.Enter();
   std::thread stranger([&] { section.Leave(); });
   stranger.join();
-  EXPECT_EQ(section.owner(), ::GetCurrentThreadId());
-  EXPECT_EQ(section.count(), 1);
+  EXPECT_EQ(section.Owner(), ::GetCurrentThreadId());
+  EXPECT_EQ(section.Count(), 1);
   section.Leave();
   EXPECT_TRUE(AnotherThreadCanTake(section));
 }
@@ -65,15 +65,15 @@ TEST(CriticalSection, AfterCloseEnterAndLeaveDoNothing) {
   CriticalSection section;
   section.Enter();
   section.Close();
-  EXPECT_FALSE(section.isOpen());
-  EXPECT_EQ(section.owner(), 0u);
-  EXPECT_EQ(section.count(), 1) << "closing keeps the count";
+  EXPECT_FALSE(section.IsOpen());
+  EXPECT_EQ(section.Owner(), 0u);
+  EXPECT_EQ(section.Count(), 1) << "closing keeps the count";
 
   section.Enter();
-  EXPECT_EQ(section.owner(), 0u);
-  EXPECT_EQ(section.count(), 1);
+  EXPECT_EQ(section.Owner(), 0u);
+  EXPECT_EQ(section.Count(), 1);
   section.Leave();
-  EXPECT_EQ(section.count(), 1);
+  EXPECT_EQ(section.Count(), 1);
   section.Close();
 }
 
@@ -87,7 +87,7 @@ TEST(CriticalSectionLock, KeepsOtherThreadsOutAndNests) {
       for (int i = 0; i < 20000; ++i) {
         CriticalSectionLock outer(&section);
         CriticalSectionLock inner(&section);
-        if (section.owner() != ::GetCurrentThreadId() || section.count() != 2) ownerWasRight = false;
+        if (section.Owner() != ::GetCurrentThreadId() || section.Count() != 2) ownerWasRight = false;
         ++total;
       }
     });
@@ -95,8 +95,8 @@ TEST(CriticalSectionLock, KeepsOtherThreadsOutAndNests) {
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(total, 80000);
   EXPECT_TRUE(ownerWasRight);
-  EXPECT_EQ(section.count(), 0);
-  EXPECT_EQ(section.owner(), 0u);
+  EXPECT_EQ(section.Count(), 0);
+  EXPECT_EQ(section.Owner(), 0u);
 }
 
 }  // namespace

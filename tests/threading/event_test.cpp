@@ -7,7 +7,7 @@
 
 namespace {
 
-bool IsSignalled(const Event& event) { return ::WaitForSingleObject(event.handle(), 0) == WAIT_OBJECT_0; }
+bool IsSignalled(const Event& event) { return ::WaitForSingleObject(event.Handle(), 0) == WAIT_OBJECT_0; }
 
 TEST(Event, WaitAnswersSignalledOrTimeOutAndKeepsTheResetKind) {
   const struct {
@@ -26,7 +26,7 @@ TEST(Event, WaitAnswersSignalledOrTimeOutAndKeepsTheResetKind) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.name);
     Event event(testCase.manualReset, testCase.initiallySignalled);
-    ASSERT_NE(event.handle(), nullptr);
+    ASSERT_NE(event.Handle(), nullptr);
     EXPECT_EQ(event.Wait(testCase.timeoutMs), testCase.result);
     EXPECT_EQ(IsSignalled(event), testCase.signalledAfter);
   }
@@ -92,7 +92,7 @@ TEST(Event, ResetClearsASignalledEvent) {
 TEST(Event, AClosedEventPassesTheNullHandleOnAndReportsFailure) {
   Event event(true, true);
   event.Close();
-  EXPECT_EQ(event.handle(), nullptr);
+  EXPECT_EQ(event.Handle(), nullptr);
   EXPECT_FALSE(event.Set());
   EXPECT_FALSE(event.Reset());
   EXPECT_EQ(event.Wait(0), -1);

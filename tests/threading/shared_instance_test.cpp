@@ -25,7 +25,7 @@ class RecordingInstance : public SharedInstance {
     ++log_->shutdowns;
     CriticalSection* lock = SharedInstanceGuard::SharedLock();
     log_->hadLockDuringShutdown = lock != nullptr;
-    log_->heldLockDuringShutdown = lock != nullptr && lock->owner() == ::GetCurrentThreadId() && lock->count() == 1;
+    log_->heldLockDuringShutdown = lock != nullptr && lock->Owner() == ::GetCurrentThreadId() && lock->Count() == 1;
     if (takesItselfAway_) {
       SharedInstanceGuard::SetInstance(nullptr);
       delete this;
@@ -61,7 +61,7 @@ TEST_F(SharedInstanceGuardTest, TheLastGuardShutsTheInstanceDownUnderTheLockAndD
   EXPECT_TRUE(log.heldLockDuringShutdown);
   EXPECT_EQ(log.deletions, 1);
   EXPECT_EQ(SharedInstanceGuard::Instance(), nullptr);
-  EXPECT_EQ(lock.section().count(), 0);
+  EXPECT_EQ(lock.Section().Count(), 0);
 }
 
 TEST_F(SharedInstanceGuardTest, AnInstanceThatTakesItselfAwayIsNotDeletedTwice) {
@@ -80,8 +80,8 @@ TEST_F(SharedInstanceGuardTest, TheLastGuardWithoutAnInstanceOnlyLeavesTheLock) 
   SharedInstanceLock lock;
   { SharedInstanceGuard only; }
   EXPECT_EQ(SharedInstanceGuard::Instance(), nullptr);
-  EXPECT_EQ(lock.section().count(), 0);
-  EXPECT_EQ(lock.section().owner(), 0u);
+  EXPECT_EQ(lock.Section().Count(), 0);
+  EXPECT_EQ(lock.Section().Owner(), 0u);
 }
 
 // The order of the process's start-up objects: the lock goes before the first guard.

@@ -27,7 +27,7 @@ class Worker : public Thread {
     if (ignoreStop_) {
       release.Wait(-1);
     } else {
-      stopEvent().Wait(-1);
+      StopEvent().Wait(-1);
     }
     finished.Set();
   }
@@ -42,8 +42,8 @@ TEST(ThreadTest, StartTwiceStartsOneThread) {
   EXPECT_FALSE(worker.Start());
   worker.Stop();
   EXPECT_EQ(worker.runs, 1);
-  EXPECT_EQ(worker.threadHandle(), nullptr);
-  EXPECT_NE(worker.threadId(), 0u) << "the last identifier is kept";
+  EXPECT_EQ(worker.ThreadHandle(), nullptr);
+  EXPECT_NE(worker.ThreadId(), 0u) << "the last identifier is kept";
 }
 
 TEST(ThreadTest, StartAgainAfterStopDoesNotSeeTheOldStopRequest) {
@@ -74,9 +74,9 @@ TEST(ThreadTest, PriorityIsAppliedBeforeTheBodyRunsAndWhileItRuns) {
   for (int i = 0; i < 5000 && worker.priorityInBody == -100; ++i) ::Sleep(1);
   EXPECT_EQ(worker.priorityInBody, THREAD_PRIORITY_BELOW_NORMAL);
   worker.SetPriority(7);
-  EXPECT_EQ(::GetThreadPriority(worker.threadHandle()), THREAD_PRIORITY_TIME_CRITICAL);
+  EXPECT_EQ(::GetThreadPriority(worker.ThreadHandle()), THREAD_PRIORITY_TIME_CRITICAL);
   worker.SetPriority(-3);
-  EXPECT_EQ(::GetThreadPriority(worker.threadHandle()), THREAD_PRIORITY_IDLE);
+  EXPECT_EQ(::GetThreadPriority(worker.ThreadHandle()), THREAD_PRIORITY_IDLE);
   worker.Stop();
 }
 
@@ -87,7 +87,7 @@ TEST_F(ThreadMessages, NamelessThreadRegistersAsUnnamed) {
   ASSERT_TRUE(worker.Start());
   worker.Stop();
   wchar_t id[16];
-  ::_snwprintf(id, 16, L"0x%X", worker.threadId());
+  ::_snwprintf(id, 16, L"0x%X", worker.ThreadId());
   const std::vector<std::wstring> expected = {
       L"[DIAG] EVENT=Register_thread, THREADID=" + std::wstring(id) + L", THREADNAME=\"Unnamed\"",
       L"[DIAG] EVENT=Unregister_thread, THREADID=" + std::wstring(id) + L", THREADNAME=\"Unnamed\"",
@@ -98,11 +98,11 @@ TEST_F(ThreadMessages, NamelessThreadRegistersAsUnnamed) {
 TEST_F(ThreadMessages, StopWithNoTimeOnABusyThreadReportsItHungAndLetsGo) {
   Worker worker("busy", true);
   ASSERT_TRUE(worker.Start());
-  const DWORD id = worker.threadId();
-  const auto handle = reinterpret_cast<std::uintptr_t>(worker.threadHandle());
+  const DWORD id = worker.ThreadId();
+  const auto handle = reinterpret_cast<std::uintptr_t>(worker.ThreadHandle());
   UniqueHandle ours(::OpenThread(SYNCHRONIZE, FALSE, id));
   worker.Stop(0);
-  EXPECT_EQ(worker.threadHandle(), nullptr) << "the object is idle again";
+  EXPECT_EQ(worker.ThreadHandle(), nullptr) << "the object is idle again";
 
   wchar_t expected[160];
   ::_snwprintf(expected, 160, L"Thread::Stop() - hung thread Id=0x%X, Handle=0x%I64x, timeout=0 ms", id,
@@ -128,7 +128,7 @@ class SelfStopper : public Thread {
  protected:
   void Run() override {
     Stop(limitMs_);
-    stopRequested = stopEvent().Wait(0) == 1;
+    stopRequested = StopEvent().Wait(0) == 1;
     finished.Set();
   }
 
@@ -154,9 +154,9 @@ TEST_F(ThreadMessages, StopFromTheThreadsOwnBodyAsksAndReturns) {
       continue;
     }
     EXPECT_TRUE(worker->stopRequested);
-    EXPECT_NE(worker->threadHandle(), nullptr) << "the owner still holds the thread";
+    EXPECT_NE(worker->ThreadHandle(), nullptr) << "the owner still holds the thread";
     worker->Stop();
-    EXPECT_EQ(worker->threadHandle(), nullptr);
+    EXPECT_EQ(worker->ThreadHandle(), nullptr);
     for (const std::wstring& message : sink_.Take()) {
       EXPECT_EQ(message.find(L"hung thread"), std::wstring::npos) << message;
     }
