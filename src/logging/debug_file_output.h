@@ -119,9 +119,7 @@ class DebugFileOutput {
   static constexpr std::int32_t kRetryMs = 300000;
 
   bool IsOpen() const noexcept { return static_cast<bool>(file_); }
-  bool Failed() const noexcept { return failed_; }
   const std::wstring& FileName() const noexcept { return fileName_; }
-  const LogFileDate& FileDate() const noexcept { return fileDate_; }
   std::int64_t Position() const noexcept { return position_; }
   // Records whose line could not be written (no file, or the system refused the write).
   std::uint64_t LostLines() const noexcept { return lostLines_; }

@@ -80,6 +80,13 @@ class DebugLogger : public Thread {
   static constexpr std::int64_t kSettingsIntervalMs = 30000;
   static constexpr std::int32_t kDebugFileRetryMs = DebugFileOutput::kRetryMs;
 
+  // The settings' values before any read, and when the settings key holds no valid value
+  // (the thresholds' are LogThresholds', the debug file's its Settings').
+  static constexpr bool kDefaultBlockingSyslog = true;
+  static constexpr bool kDefaultAddSyslogHeader = true;
+  static constexpr bool kDefaultEventLogEnabled = true;
+  static constexpr int kDefaultEventLogTimeThreshold = 60;
+
   static constexpr const wchar_t* kQueueExceededMessage =
       L"[DIAG] EVENT=DebugLog_Max_Event_Queue_Exceeded, EVENTMSG=\"Dropping messages except for log file\"";
   static constexpr const wchar_t* kQueueWarningMessage =
@@ -237,7 +244,6 @@ class DebugLogger : public Thread {
   const DebugFileLayout& GetDebugFileLayout() const noexcept { return debugFile_.GetSettings().layout; }
   bool ReportOnOpen() const noexcept { return reportOnOpen_; }
   LogQueue& Queue() noexcept { return queue_; }
-  ReportEnvironment& Report() noexcept { return report_; }
   HANDLE EventSource() const noexcept { return eventLog_.Source(); }
   // The console output on standard output, and its copy on standard error (owner: its
   // code page before Start, its failure counts after Stop).
@@ -325,7 +331,7 @@ class DebugLogger : public Thread {
   SyslogOutput syslog_;
   // Thresholds (0-15) and the highest of them, which the intake compares against: the
   // logger's own, or the process-wide ones the logging calls' gate reads.
-  int defaultDebugLevel_ = 3;
+  int defaultDebugLevel_ = LogThresholds::kDefaultDebugFile;
   LogThresholds ownThresholds_;
   LogThresholds& thresholds_;
   // Where and whether the settings are re-read.
@@ -343,13 +349,13 @@ class DebugLogger : public Thread {
   // What every settings read keeps as the owner fixed it.
   FixedSettings fixed_;
   // Registry-backed switches and numbers (the debug file's own are in its settings).
-  bool blockingSyslog_ = true;
-  bool addSyslogHeader_ = true;
+  bool blockingSyslog_ = kDefaultBlockingSyslog;
+  bool addSyslogHeader_ = kDefaultAddSyslogHeader;
   bool debugLogEnabled_ = true;
   bool sysLogEnabled_ = true;
   bool consoleLogEnabled_ = false;
-  bool eventLogEnabled_ = true;
-  int eventLogTimeThreshold_ = 60;
+  bool eventLogEnabled_ = kDefaultEventLogEnabled;
+  int eventLogTimeThreshold_ = kDefaultEventLogTimeThreshold;
   // The last error number LogErrno told; logger thread only.
   OncePerRun errnoTold_;
   // Owner-set hooks, and whether a new debug file gets the environment report.

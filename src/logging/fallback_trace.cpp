@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "logging/host_name.h"
 #include "text/code_page.h"
 #include "text/narrow_wide.h"
 #include "threading/critical_section.h"
@@ -20,7 +21,6 @@ constexpr DWORD kTempFolderChars = 260;
 constexpr std::size_t kMaxDayFolderChars = 259;
 constexpr std::size_t kMaxFilePathChars = 275;
 constexpr std::size_t kCaptureTextChars = 2047;
-constexpr DWORD kHostNameChars = 256;
 
 std::atomic<int> g_traceLevel{3};
 std::atomic<TraceClock> g_traceClock{nullptr};
@@ -100,14 +100,10 @@ std::wstring TempFolderFromEnvironment() {
 
 bool EnsureDirectory(const std::wstring& path) { return DirectoryExists(path.c_str()) || _wmkdir(path.c_str()) == 0; }
 
-std::wstring UpperCaseHostName() {
-  wchar_t name[kHostNameChars] = {};
-  DWORD size = kHostNameChars;
-  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return L"Unknown";
-  for (wchar_t* letter = name; *letter != L'\0'; ++letter) {
-    if (*letter >= L'a' && *letter <= L'z') *letter = static_cast<wchar_t>(*letter - L'a' + L'A');
-  }
-  return name;
+// The host part of the trace file's name, when the system cannot tell the host too.
+std::wstring HostForFileName() {
+  const std::wstring host = UpperCaseHostName();
+  return host.empty() ? L"Unknown" : host;
 }
 
 // Formats the line; a line cut at the buffer keeps its line break, so the next line does
@@ -190,7 +186,7 @@ void WriteLine(TraceWriterState& state, int level, const wchar_t* text, const ch
   const std::wstring dayFolder = AppendBackslash(state.tempFolder) + date;
   if (dayFolder.size() > kMaxDayFolderChars || !EnsureDirectory(dayFolder)) return;
   const std::wstring filePath =
-      AppendBackslash(dayFolder) + UpperCaseHostName() + L"_" + state.namePart + L"_" + date + L".txt";
+      AppendBackslash(dayFolder) + HostForFileName() + L"_" + state.namePart + L"_" + date + L".txt";
   if (filePath.size() > kMaxFilePathChars) return;
 
   if (!TraceLevelAdmits(level)) return;

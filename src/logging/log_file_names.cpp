@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "logging/host_name.h"
 #include "logging/log_file_search.h"
 #include "win32/unique_resource.h"
 
@@ -234,13 +235,4 @@ int EnsureFilePath(const std::wstring& path) {
   return 0;
 }
 
-std::wstring LogHostName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH * 4 + 1] = {};
-  DWORD length = static_cast<DWORD>(std::size(name));
-  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
-  std::wstring host(name, std::min<std::size_t>(length, 32));
-  for (wchar_t& c : host) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
-  return host;
-}
+std::wstring LogHostName() { return UpperCaseHostName().substr(0, kLogHostNameChars); }

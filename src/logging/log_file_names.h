@@ -89,6 +89,7 @@ int NextPlainFileNumber(const PlainFileName& name);
 // server, ENAMETOOLONG for a path longer than kMaxLogFileNameChars).
 int EnsureFilePath(const std::wstring& path);
 
-// The computer's DNS host name, at most 32 characters, a-z upper-cased; empty when it
-// cannot be read.
+// The computer's DNS host name as file names carry it: at most this many characters,
+// a-z upper-cased; empty when it cannot be read.
+inline constexpr std::size_t kLogHostNameChars = 32;
 std::wstring LogHostName();

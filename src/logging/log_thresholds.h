@@ -16,6 +16,12 @@
 class LogThresholds {
  public:
   static constexpr int kHighest = 15;
+  // Each threshold before any setting is read, and when the settings key has no valid
+  // value for it (the debug file's default is its owner's to change).
+  static constexpr int kDefaultDebugFile = kLogInformation;
+  static constexpr int kDefaultEventLog = kLogWarning;
+  static constexpr int kDefaultSyslog = kLogWarning;
+  static constexpr int kDefaultConsole = kLogInformation;
 
   constexpr LogThresholds() = default;
   LogThresholds(const LogThresholds&) = delete;
@@ -58,11 +64,11 @@ class LogThresholds {
     UpdateQueueLevel();
   }
 
-  std::atomic<int> debugFile_{3};
-  std::atomic<int> eventLog_{2};
-  std::atomic<int> syslog_{2};
-  std::atomic<int> console_{3};
-  std::atomic<int> queueLevel_{3};
+  std::atomic<int> debugFile_{kDefaultDebugFile};
+  std::atomic<int> eventLog_{kDefaultEventLog};
+  std::atomic<int> syslog_{kDefaultSyslog};
+  std::atomic<int> console_{kDefaultConsole};
+  std::atomic<int> queueLevel_{kDefaultDebugFile};
 };
 
 // The process-wide logger's thresholds, which the gate of every logging call reads. Built

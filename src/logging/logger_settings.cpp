@@ -73,20 +73,20 @@ void DebugLogger::ReadSettings() {
   // next, has the last word either way.
   bool consoleLevelPresent = false;
   const int debugLevel = AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast);
-  const int eventLevel = AtLeast(ReadThreshold(key, L"EventLogLevel", 2), fixed_.eventLogLevelAtLeast);
-  const int sysLevel = AtLeast(ReadThreshold(key, L"SysLogLevel", 2), fixed_.sysLogLevelAtLeast);
+  const int eventLevel = AtLeast(ReadThreshold(key, L"EventLogLevel", LogThresholds::kDefaultEventLog), fixed_.eventLogLevelAtLeast);
+  const int sysLevel = AtLeast(ReadThreshold(key, L"SysLogLevel", LogThresholds::kDefaultSyslog), fixed_.sysLogLevelAtLeast);
   const int consoleLevel =
-      AtLeast(ReadThreshold(key, L"ConsoleLogLevel", 3, &consoleLevelPresent), fixed_.consoleLogLevelAtLeast);
+      AtLeast(ReadThreshold(key, L"ConsoleLogLevel", LogThresholds::kDefaultConsole, &consoleLevelPresent), fixed_.consoleLogLevelAtLeast);
   thresholds_.SetAsRead(debugLevel, eventLevel, sysLevel, consoleLevel);
   consoleLogEnabled_ = consoleLevelPresent;
   consoleLogEnabled_ = fixed_.consoleLogEnabled.value_or(ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_));
 
   ChangeFileSettings([&](DebugFileOutput::Settings& file) {
-    file.maxDailyFileAge = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", 0));
-    file.encoding = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", 0));
+    file.maxDailyFileAge = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", DebugFileOutput::Settings{}.maxDailyFileAge));
+    file.encoding = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", DebugFileOutput::Settings{}.encoding));
   });
-  blockingSyslog_ = fixed_.blockingSyslog.value_or(ReadSwitch(key, L"BlockingSyslog", true));
-  addSyslogHeader_ = fixed_.addSyslogHeader.value_or(ReadSwitch(key, L"AddSyslogHeader", true));
+  blockingSyslog_ = fixed_.blockingSyslog.value_or(ReadSwitch(key, L"BlockingSyslog", kDefaultBlockingSyslog));
+  addSyslogHeader_ = fixed_.addSyslogHeader.value_or(ReadSwitch(key, L"AddSyslogHeader", kDefaultAddSyslogHeader));
 
   // The output switches open or close their output when they change.
   ApplySwitch(&sysLogEnabled_,
@@ -95,9 +95,9 @@ void DebugLogger::ReadSettings() {
   ApplySwitch(&debugLogEnabled_,
               fixed_.debugLogEnabled.value_or(ReadSwitch(key, L"DebugLogEnabled", !DebugFilePath().empty())),
               [this] { ReopenDebugFile(); }, [this] { CloseDebugFile(); });
-  ApplySwitch(&eventLogEnabled_, fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", true)),
+  ApplySwitch(&eventLogEnabled_, fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", kDefaultEventLogEnabled)),
               [this] { OpenEventLog(); }, [this] { CloseEventLog(); });
 
-  eventLogTimeThreshold_ = ReadNumber(key, L"EventLogTimeThreshold", 60);
+  eventLogTimeThreshold_ = ReadNumber(key, L"EventLogTimeThreshold", kDefaultEventLogTimeThreshold);
   key.Close();
 }

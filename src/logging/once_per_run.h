@@ -13,7 +13,6 @@ class OncePerRun {
   }
   // A success: the next failure is told, whatever its error.
   void Succeeded() noexcept { last_ = 0; }
-  long Last() const noexcept { return last_; }
 
  private:
   long last_ = 0;
