@@ -178,8 +178,9 @@ int main(int argc, char** argv) {
     run.queueBytes = argc > 4 ? static_cast<std::size_t>(std::atoll(argv[4])) : 0;
     const auto messageLength = static_cast<std::size_t>(MeanMessageChars(calls) + 0.5);
     records = run.threads * calls;
+    const std::size_t recordBytes = LogRecord::BlockBytes(messageLength, 0, RecordTextForm::kAscii);
     run.queueRecords = run.queueBytes == 0 ? static_cast<std::size_t>(records)
-                                           : std::max<std::size_t>(1, run.queueBytes / LogRecord::BlockBytes(messageLength, 0));
+                                           : std::max<std::size_t>(1, run.queueBytes / recordBytes);
     result = ours ? OursFile(run, path) : PeerFile(run, path);
     std::snprintf(text, sizeof(text), "bound_bytes=%llu records_per_s=%.0f",
                   static_cast<unsigned long long>(run.queueBytes), static_cast<double>(records) / result.totalSeconds);

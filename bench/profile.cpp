@@ -147,7 +147,7 @@ void PrintProfile(long long n) {
   });
   Time("thread identifier: GetCurrentThreadId", n, [&](long long) { Keep(::GetCurrentThreadId()); });
   Time("heap: new + delete of a block (before: per record)", n, [&](long long) {
-    void* block = ::operator new(LogRecord::BlockBytes(length, 0));
+    void* block = ::operator new(LogRecord::BlockBytes(length, 0, RecordTextForm::kAscii));
     Keep(reinterpret_cast<std::uintptr_t>(block) & 1);
     ::operator delete(block);
   });
@@ -181,7 +181,7 @@ void PrintProfile(long long n) {
     Keep(time.wMilliseconds);
   });
   TimeOnFourThreads("heap: new + delete of a block (before: per record)", n, [&](long long) {
-    void* block = ::operator new(LogRecord::BlockBytes(length, 0));
+    void* block = ::operator new(LogRecord::BlockBytes(length, 0, RecordTextForm::kAscii));
     Keep(reinterpret_cast<std::uintptr_t>(block) & 1);
     ::operator delete(block);
   });

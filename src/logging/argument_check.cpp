@@ -142,21 +142,22 @@ Examined TakeArgument(Kind kind, va_list* args) {
 
 // True when every conversion matched; false at the first failure. take(kind, &args)
 // takes the next argument as that kind and answers whether it passed.
-template <typename TakeNext>
-bool Walk(const wchar_t* format, va_list args, bool wideMeaning, TakeNext&& take) {
-  FormatTokens tokens(format, wideMeaning);
+template <typename Char, typename TakeNext>
+bool Walk(const Char* format, va_list args, bool wideMeaning, TakeNext&& take) {
+  using Piece = FormatPiece<Char>;
+  FormatTokens<Char> tokens(format, wideMeaning);
   for (;;) {
-    const FormatPiece piece = tokens.Next();
+    const Piece piece = tokens.Next();
     switch (piece.type) {
-      case FormatPiece::kEnd: return true;
-      case FormatPiece::kInvalid: return false;
-      case FormatPiece::kText: continue;
-      case FormatPiece::kPercent:
-      case FormatPiece::kConversion:
+      case Piece::kEnd: return true;
+      case Piece::kInvalid: return false;
+      case Piece::kText: continue;
+      case Piece::kPercent:
+      case Piece::kConversion:
         for (int star = 0; star < piece.starArguments; ++star) {
           if (!take(Kind::Int, &args)) return false;
         }
-        if (piece.type == FormatPiece::kConversion && !take(piece.kind, &args)) return false;
+        if (piece.type == Piece::kConversion && !take(piece.kind, &args)) return false;
         continue;
     }
   }
@@ -242,18 +243,35 @@ void ReportUnreadableFormat(int level, const void* format, DWORD eventId, const 
   Report(level, shown.GetWide(), eventId, userText, ExaminedList());
 }
 
+// The full walk of a narrow format reads its wide form, converted as the report shows it,
+// and a quick verdict on the narrow bytes themselves holds only where both read alike.
+// They do when every byte is ASCII, which every ANSI code page keeps as it is, and with
+// the Windows-1252 table, which turns each byte into one character, ASCII into ASCII;
+// a double-byte code page can join a byte outside ASCII with the "%" after it. Reads
+// the format to its end either way.
+bool NarrowFormatReadsAsItsWideForm(const char* format) {
+  bool ascii = true;
+  for (const volatile char* at = format; *at != '\0'; ++at) ascii = ascii && static_cast<unsigned char>(*at) < 0x80;
+  return ascii || AnsiCodePageIs1252;
+}
+
 // The common call, answered cheaply: the whole walk runs under one fault guard and reads
 // what the formatter will read, with no test of each address on its own; a fault on the
 // way is caught once. True only when the call certainly passes: any fault, and any %n
 // (whose target must be writable, which a read cannot show), leaves the verdict and its
 // report to the full walk.
-bool CertainlyPasses(const wchar_t* format, va_list args, bool wideMeaning) {
+template <typename Char>
+bool CertainlyPasses(const Char* format, va_list args, bool wideMeaning) {
   if constexpr (!kTranslatesFaults) {
     return false;
   } else {
     SeTranslatorGuard translator;
     try {
-      ReadToEnd(format);
+      if constexpr (sizeof(Char) == 1) {
+        if (!NarrowFormatReadsAsItsWideForm(format)) return false;
+      } else {
+        ReadToEnd(format);
+      }
       va_list walkArgs;
       va_copy(walkArgs, args);
       const bool passes = Walk(format, walkArgs, wideMeaning, [](Kind kind, va_list* next) {
@@ -309,6 +327,8 @@ bool CheckLogArguments(int level, const wchar_t* format, va_list args, DWORD eve
 
 bool CheckLogArgumentsA(int level, const char* format, va_list args, DWORD eventId,
                         const char* userText) {
+  // The user text serves only the report, which a call that passes never makes.
+  if (format != nullptr && CertainlyPasses(format, args, false)) return true;
   const bool userReadable =
       userText == nullptr || (!::IsBadStringPtrA(userText, kMaxTestedChars) && EndsReadably(userText));
   zul::ZULString wideUser(userReadable ? userText : nullptr, AnsiCodePageIs1252);

@@ -78,6 +78,11 @@ void DebugLogger::AddRecord(int level, DWORD eventId, int threadId, const wchar_
   Intake(level, eventId, threadId, message, messageLength, userText, false);
 }
 
+void DebugLogger::AddAsciiRecord(int level, DWORD eventId, int threadId, const char* message,
+                                 std::size_t messageLength, const wchar_t* userText) {
+  Intake(level, eventId, threadId, message, messageLength, userText, false);
+}
+
 void DebugLogger::AddReportLine(int level, const wchar_t* text) {
   Intake(level, 0, 0, text, text == nullptr ? 0 : std::wcslen(text), nullptr, true);
 }
@@ -86,10 +91,18 @@ void DebugLogger::LogDebugFileProblem(const std::wstring& text) {
   Intake(kLogError, kEventIdError, 0, text.c_str(), text.size(), nullptr, true);
 }
 
-void DebugLogger::Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
+template <typename Char>
+void DebugLogger::Intake(int level, DWORD eventId, int threadId, const Char* message, std::size_t messageLength,
                          const wchar_t* userText, bool skipsDebugFile) {
   if (LogRedirectSink* sink = redirectSink_) {
-    zul::ZULString text(message);
+    // ASCII reads the same through every conversion; the table's needs no system call.
+    zul::ZULString text = [message] {
+      if constexpr (sizeof(Char) == 1) {
+        return zul::ZULString(message, true);
+      } else {
+        return zul::ZULString(message);
+      }
+    }();
     text.StripWhitespace(zul::ZULString::STRIP_TRAILING);
     sink->Write(text);
     return;
@@ -102,11 +115,16 @@ void DebugLogger::Intake(int level, DWORD eventId, int threadId, const wchar_t* 
   // A printable ASCII character is no white space: the common last character is judged
   // without a call of the run time.
   const auto isSpace = [](wchar_t c) { return (c <= L' ' || c >= 0x7F) && std::iswspace(c); };
-  while (messageLength > 0 && isSpace(message[messageLength - 1])) --messageLength;
+  while (messageLength > 0 && isSpace(static_cast<wchar_t>(message[messageLength - 1]))) --messageLength;
   // The logger thread never waits for room: only it drains the queue, and its own
   // messages (the report lines of a new file, thread registrations) come from inside a
   // drain cycle.
-  std::unique_ptr<LogRecord> record = LogRecord::Create(eventId, thread, level, message, messageLength, userText);
+  std::unique_ptr<LogRecord> record;
+  if constexpr (sizeof(Char) == 1) {
+    record = LogRecord::CreateAscii(eventId, thread, level, message, messageLength, userText);
+  } else {
+    record = LogRecord::Create(eventId, thread, level, message, messageLength, userText);
+  }
   record->skipsDebugFile = skipsDebugFile;
   queue_.Push(std::move(record), caller == Thread::ThreadId() ? nullptr : &running_);
 }
@@ -164,7 +182,7 @@ void DebugLogger::Run() {
         HandleRecord(*record);
       } catch (...) {
         // The failed record is dropped, not retried; the rest of the queue goes on.
-        WriteDirect(record->time, kLogError, kRecordExceptionMessage);
+        WriteDirect(record->Time(), kLogError, kRecordExceptionMessage);
       }
     }
 
@@ -219,8 +237,14 @@ void DebugLogger::FanOut(const RecordView& record, unsigned outputs) {
 }
 
 void DebugLogger::HandleRecord(const LogRecord& record) {
-  if (queueLimit_ > 0) WatchQueue(record.time);
-  RecordView view = record.View();
+  if (queueLimit_ > 0) WatchQueue(record.Time());
+  // Once the outputs have the record, no copy of its texts stays behind, whatever an
+  // output throws.
+  struct ScrubWhenDone {
+    WideningBuffer& texts;
+    ~ScrubWhenDone() { texts.Scrub(); }
+  } scrub{widenedTexts_};
+  RecordView view = record.View(&widenedTexts_);
   // Only the debug log file is served while the queue overflows, and without the user
   // text, as its shorter line.
   if (queueOverflow_) view.userText = nullptr;

@@ -119,6 +119,9 @@ class DebugLogger : public Thread {
   // The same for a message whose length the caller knows (the logging calls do).
   void AddRecord(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
                  const wchar_t* userText);
+  // The same for a message of ASCII characters only, given as its bytes (a narrow call's).
+  void AddAsciiRecord(int level, DWORD eventId, int threadId, const char* message, std::size_t messageLength,
+                      const wchar_t* userText);
 
   // Formats the message with the run time's errno and its text, and reports it once per
   // run of the same error number to the outputs other than the debug file (its callers
@@ -297,8 +300,10 @@ class DebugLogger : public Thread {
   // Hands a record to each of `outputs` that admits it, in their fixed order.
   void FanOut(const RecordView& record, unsigned outputs);
 
-  // The intake behind AddRecord and the logger's own lines.
-  void Intake(int level, DWORD eventId, int threadId, const wchar_t* message, std::size_t messageLength,
+  // The intake behind AddRecord and the logger's own lines; Char is wchar_t, or char for
+  // an ASCII message.
+  template <typename Char>
+  void Intake(int level, DWORD eventId, int threadId, const Char* message, std::size_t messageLength,
               const wchar_t* userText, bool skipsDebugFile);
   void HandleRecord(const LogRecord& record);
   void WatchQueue(const SYSTEMTIME& time);
@@ -367,6 +372,9 @@ class DebugLogger : public Thread {
 
   DebugFileOutput::Clocks clocks_;
   RecordHook recordHook_ = nullptr;
+  // The texts of the record being handled, widened for the outputs when the record holds
+  // them as single bytes; logger thread only.
+  WideningBuffer widenedTexts_;
   std::int64_t cycleMs_ = kCycleMs;
 
   // The debug log file output. Declared last, so it is built after everything its hooks

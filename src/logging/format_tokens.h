@@ -84,7 +84,8 @@ inline ArgumentValue TakeArgumentValue(ArgumentKind kind, va_list* args) {
   return value;
 }
 
-// One piece of a format.
+// One piece of a format, of a wide or a narrow one.
+template <typename Char>
 struct FormatPiece {
   enum Type {
     kEnd,         // the format is over
@@ -94,78 +95,85 @@ struct FormatPiece {
     kInvalid,     // a conversion the formatter does not accept; the format stops here
   };
   Type type = kEnd;
-  const wchar_t* text = nullptr;
+  const Char* text = nullptr;
   std::size_t length = 0;
   int starArguments = 0;  // int arguments ("*" widths and precisions) before the value
   bool plain = false;     // nothing between "%" and its character
-  wchar_t conversion = 0;
+  Char conversion = 0;
   ArgumentKind kind = ArgumentKind::Int;
 };
 
 // The pieces of one format, in order. wideMeaning selects how %c, %s and their capitals
 // read: in a wide format %s is a wide text and %S a narrow one, in a narrow format the
 // reverse; "h" and "l" override either.
+//
+// Wide and narrow formats share the syntax and this one reading of it: every character
+// that means anything in a format is ASCII, compared as a number, so a narrow format's
+// bytes above 0x7F are literal text as any wide character outside ASCII is.
+template <typename Char>
 class FormatTokens {
  public:
-  FormatTokens(const wchar_t* format, bool wideMeaning) noexcept : at_(format), wideMeaning_(wideMeaning) {}
+  using Piece = FormatPiece<Char>;
+
+  FormatTokens(const Char* format, bool wideMeaning) noexcept : at_(format), wideMeaning_(wideMeaning) {}
 
   // Not noexcept: a read of an unreadable format faults here, and on a thread under a
   // fault guard that fault must be able to reach its handler.
-  FormatPiece Next() {
-    FormatPiece piece;
-    if (*at_ == L'\0') return piece;
-    if (*at_ != L'%') {
-      piece.type = FormatPiece::kText;
-      piece.text = const_cast<const wchar_t*>(at_);
-      while (*at_ != L'\0' && *at_ != L'%') ++at_;
-      piece.length = static_cast<std::size_t>(const_cast<const wchar_t*>(at_) - piece.text);
+  Piece Next() {
+    Piece piece;
+    if (*at_ == 0) return piece;
+    if (*at_ != '%') {
+      piece.type = Piece::kText;
+      piece.text = const_cast<const Char*>(at_);
+      while (*at_ != 0 && *at_ != '%') ++at_;
+      piece.length = static_cast<std::size_t>(const_cast<const Char*>(at_) - piece.text);
       return piece;
     }
-    const volatile wchar_t* const percent = at_++;
-    while (*at_ == L' ' || *at_ == L'#' || *at_ == L'+' || *at_ == L'-') ++at_;
+    const volatile Char* const percent = at_++;
+    while (*at_ == ' ' || *at_ == '#' || *at_ == '+' || *at_ == '-') ++at_;
     for (;;) {
-      while ((*at_ >= L'0' && *at_ <= L'9') || *at_ == L'.') ++at_;
-      if (*at_ != L'*') break;
+      while ((*at_ >= '0' && *at_ <= '9') || *at_ == '.') ++at_;
+      if (*at_ != '*') break;
       ++piece.starArguments;
       ++at_;
     }
     Prefix prefix = Prefix::kNone;
-    if (*at_ == L'h') {
+    if (*at_ == 'h') {
       prefix = Prefix::kShort;
       ++at_;
-    } else if (*at_ == L'l') {
+    } else if (*at_ == 'l') {
       prefix = Prefix::kLong;
       ++at_;
-    } else if (*at_ == L'I') {
-      if (at_[1] != L'6' || at_[2] != L'4') return Invalid();
+    } else if (*at_ == 'I') {
+      if (at_[1] != '6' || at_[2] != '4') return Invalid();
       prefix = Prefix::kInt64;
       at_ += 3;
     }
     piece.plain = at_ == percent + 1;
     piece.conversion = *at_;
-    if (piece.conversion == L'%') {
+    if (piece.conversion == '%') {
       ++at_;
-      piece.type = FormatPiece::kPercent;
+      piece.type = Piece::kPercent;
       return piece;
     }
     if (!Classify(piece.conversion, prefix, &piece.kind)) return Invalid();
     ++at_;
-    piece.type = FormatPiece::kConversion;
+    piece.type = Piece::kConversion;
     return piece;
   }
 
  private:
   enum class Prefix { kNone, kShort, kLong, kInt64 };
 
-  FormatPiece Invalid() noexcept {
-    FormatPiece piece;
-    piece.type = FormatPiece::kInvalid;
+  Piece Invalid() noexcept {
+    Piece piece;
+    piece.type = Piece::kInvalid;
     return piece;
   }
 
   // The kind a conversion character reads with its size prefix, or false when the
   // formatter does not accept the conversion.
-  bool Classify(wchar_t conversion, Prefix prefix, ArgumentKind* kind) const noexcept {
+  bool Classify(Char conversion, Prefix prefix, ArgumentKind* kind) const noexcept {
     // %c and %s follow the format's width; %C and %S take the other one; h and l decide.
     const auto byWidth = [&](ArgumentKind narrow, ArgumentKind wide, bool sameAsFormat) {
       if (prefix == Prefix::kShort) return narrow;
@@ -173,37 +181,37 @@ class FormatTokens {
       return (wideMeaning_ == sameAsFormat) ? wide : narrow;
     };
     switch (conversion) {
-      case L'c': *kind = byWidth(ArgumentKind::Char, ArgumentKind::WideChar, true); return true;
-      case L'C': *kind = byWidth(ArgumentKind::Char, ArgumentKind::WideChar, false); return true;
-      case L's': *kind = byWidth(ArgumentKind::NarrowString, ArgumentKind::WideString, true); return true;
-      case L'S': *kind = byWidth(ArgumentKind::NarrowString, ArgumentKind::WideString, false); return true;
-      case L'd':
-      case L'i':
+      case 'c': *kind = byWidth(ArgumentKind::Char, ArgumentKind::WideChar, true); return true;
+      case 'C': *kind = byWidth(ArgumentKind::Char, ArgumentKind::WideChar, false); return true;
+      case 's': *kind = byWidth(ArgumentKind::NarrowString, ArgumentKind::WideString, true); return true;
+      case 'S': *kind = byWidth(ArgumentKind::NarrowString, ArgumentKind::WideString, false); return true;
+      case 'd':
+      case 'i':
         *kind = prefix == Prefix::kLong    ? ArgumentKind::Long
                 : prefix == Prefix::kShort ? ArgumentKind::Short
                 : prefix == Prefix::kInt64 ? ArgumentKind::Int64
                                            : ArgumentKind::Int;
         return true;
-      case L'u':
-      case L'o':
-      case L'x':
-      case L'X':
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X':
         *kind = prefix == Prefix::kLong    ? ArgumentKind::UnsignedLong
                 : prefix == Prefix::kShort ? ArgumentKind::UnsignedShort
                 : prefix == Prefix::kInt64 ? ArgumentKind::UnsignedInt64
                                            : ArgumentKind::UnsignedInt;
         return true;
-      case L'e':
-      case L'E':
-      case L'g':
-      case L'G': *kind = ArgumentKind::Double; return true;
-      case L'f': *kind = prefix == Prefix::kLong ? ArgumentKind::LongDouble : ArgumentKind::Double; return true;
-      case L'n': *kind = ArgumentKind::IntPointer; return true;
-      case L'p': *kind = ArgumentKind::VoidPointer; return true;
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G': *kind = ArgumentKind::Double; return true;
+      case 'f': *kind = prefix == Prefix::kLong ? ArgumentKind::LongDouble : ArgumentKind::Double; return true;
+      case 'n': *kind = ArgumentKind::IntPointer; return true;
+      case 'p': *kind = ArgumentKind::VoidPointer; return true;
       default: return false;
     }
   }
 
-  const volatile wchar_t* at_;
+  const volatile Char* at_;
   bool wideMeaning_;
 };

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -53,6 +55,67 @@ void LocalTimeNow(SYSTEMTIME* time) {
   }
   *time = last.localFields;
   time->wMilliseconds = static_cast<WORD>(local % kFileTimeUnitsPerSecond / (kFileTimeUnitsPerSecond / 1000));
+}
+
+// A SYSTEMTIME in 64 bits, each field in as many bits as its values need: milliseconds
+// 10, second and minute 6 each, hour and day 5 each, day of the week 3, month 4, year 16.
+constexpr int kSecondShift = 10;
+constexpr int kMinuteShift = 16;
+constexpr int kHourShift = 22;
+constexpr int kDayShift = 27;
+constexpr int kDayOfWeekShift = 32;
+constexpr int kMonthShift = 35;
+constexpr int kYearShift = 39;
+
+std::uint64_t PackedTime(const SYSTEMTIME& time) noexcept {
+  const auto field = [](WORD value, unsigned bits, int shift) {
+    return static_cast<std::uint64_t>(value & ((1u << bits) - 1)) << shift;
+  };
+  return field(time.wMilliseconds, 10, 0) | field(time.wSecond, 6, kSecondShift) |
+         field(time.wMinute, 6, kMinuteShift) | field(time.wHour, 5, kHourShift) | field(time.wDay, 5, kDayShift) |
+         field(time.wDayOfWeek, 3, kDayOfWeekShift) | field(time.wMonth, 4, kMonthShift) |
+         field(time.wYear, 16, kYearShift);
+}
+
+SYSTEMTIME UnpackedTime(std::uint64_t packed) noexcept {
+  const auto field = [packed](unsigned bits, int shift) {
+    return static_cast<WORD>((packed >> shift) & ((1u << bits) - 1));
+  };
+  SYSTEMTIME time;
+  time.wYear = field(16, kYearShift);
+  time.wMonth = field(4, kMonthShift);
+  time.wDayOfWeek = field(3, kDayOfWeekShift);
+  time.wDay = field(5, kDayShift);
+  time.wHour = field(5, kHourShift);
+  time.wMinute = field(6, kMinuteShift);
+  time.wSecond = field(6, kSecondShift);
+  time.wMilliseconds = field(10, 0);
+  return time;
+}
+
+std::uint64_t PackedLocalTimeNow() {
+  SYSTEMTIME now;
+  LocalTimeNow(&now);
+  return PackedTime(now);
+}
+
+template <typename Char>
+bool IsAscii(const Char* text, std::size_t length) noexcept {
+  std::make_unsigned_t<Char> seen = 0;
+  for (std::size_t i = 0; i < length; ++i) seen |= static_cast<std::make_unsigned_t<Char>>(text[i]);
+  return seen < 0x80;
+}
+
+// Copies `length` characters and a terminator into a record's text, each character
+// unchanged in value: narrowing is used only on ASCII text, widening on any.
+template <typename To, typename From>
+void CopyText(To* to, const From* from, std::size_t length) noexcept {
+  if constexpr (sizeof(To) == sizeof(From)) {
+    if (length > 0) std::memcpy(to, from, length * sizeof(To));
+  } else {
+    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<To>(static_cast<std::make_unsigned_t<From>>(from[i]));
+  }
+  to[length] = 0;
 }
 
 // What a thread carves record blocks out of, in bytes after the chunk's header.
@@ -187,39 +250,89 @@ std::size_t LogRecord::ChunksHeld() noexcept { return g_chunksHeld.load(std::mem
 std::unique_ptr<LogRecord> LogRecord::Create(DWORD eventId, DWORD threadId, int level, const wchar_t* message,
                                              std::size_t messageLength, const wchar_t* userText) {
   if (message == nullptr) messageLength = 0;
+  return Build(eventId, threadId, level, message, messageLength, IsAscii(message, messageLength), userText);
+}
+
+std::unique_ptr<LogRecord> LogRecord::CreateAscii(DWORD eventId, DWORD threadId, int level, const char* message,
+                                                  std::size_t messageLength, const wchar_t* userText) {
+  if (message == nullptr) messageLength = 0;
+  return Build(eventId, threadId, level, message, messageLength, true, userText);
+}
+
+template <typename Char>
+std::unique_ptr<LogRecord> LogRecord::Build(DWORD eventId, DWORD threadId, int level, const Char* message,
+                                            std::size_t messageLength, bool messageIsAscii, const wchar_t* userText) {
   const std::size_t userTextLength = userText == nullptr ? 0 : std::wcslen(userText);
   // A text is at most a formatted message (1023 characters) or an owner's user text;
   // the lengths are kept in 32 bits so the header stays small on both architectures.
   if (messageLength > UINT32_MAX / 4 || userTextLength > UINT32_MAX / 4) throw std::bad_alloc();
-  const std::size_t bytes = BlockBytes(messageLength, userTextLength);
+  const RecordTextForm form =
+      messageIsAscii && IsAscii(userText, userTextLength) ? RecordTextForm::kAscii : RecordTextForm::kUtf16;
+  const std::size_t bytes = BlockBytes(messageLength, userTextLength, form);
   RecordChunk* chunk = nullptr;
   ChunkCarver* const carver = bytes <= kLargestCarvedBlock ? ChunkCarver::OfThisThread() : nullptr;
   void* const block = carver != nullptr ? carver->Carve(bytes, &chunk) : ::operator new(bytes);
   std::unique_ptr<LogRecord> record(new (block) LogRecord(eventId, threadId, level,
                                                           static_cast<std::uint32_t>(messageLength),
-                                                          static_cast<std::uint32_t>(userTextLength), chunk));
-  wchar_t* texts = record->Texts();
-  if (messageLength > 0) std::wmemcpy(texts, message, messageLength);
-  texts[messageLength] = L'\0';
-  if (userTextLength > 0) std::wmemcpy(texts + messageLength + 1, userText, userTextLength);
-  texts[messageLength + 1 + userTextLength] = L'\0';
+                                                          static_cast<std::uint32_t>(userTextLength), form, chunk));
+  const auto fill = [&](auto* texts) {
+    CopyText(texts, message, messageLength);
+    CopyText(texts + messageLength + 1, userText, userTextLength);
+  };
+  if (form == RecordTextForm::kAscii) {
+    fill(reinterpret_cast<char*>(record->Texts()));
+  } else {
+    fill(reinterpret_cast<wchar_t*>(record->Texts()));
+  }
   return record;
 }
 
 LogRecord::LogRecord(DWORD eventIdIn, DWORD threadIdIn, int levelIn, std::uint32_t messageLength,
-                     std::uint32_t userTextLength, RecordChunk* chunk) noexcept
+                     std::uint32_t userTextLength, RecordTextForm textForm, RecordChunk* chunk) noexcept
     : eventId(eventIdIn),
       threadId(threadIdIn),
       level(levelIn),
-      time{},
+      textForm_(textForm),
       messageLength_(messageLength),
       userTextLength_(userTextLength),
-      chunk_(chunk) {
-  LocalTimeNow(&time);
+      time_(PackedLocalTimeNow()),
+      chunk_(chunk) {}
+
+LogRecord::~LogRecord() { ::SecureZeroMemory(Texts(), TextBytes()); }
+
+std::size_t LogRecord::TextBytes() const noexcept {
+  const std::size_t unitBytes = textForm_ == RecordTextForm::kAscii ? sizeof(char) : sizeof(wchar_t);
+  return (static_cast<std::size_t>(messageLength_) + userTextLength_ + 2) * unitBytes;
 }
 
-LogRecord::~LogRecord() {
-  ::SecureZeroMemory(Texts(), (static_cast<std::size_t>(messageLength_) + userTextLength_ + 2) * sizeof(wchar_t));
+SYSTEMTIME LogRecord::Time() const noexcept { return UnpackedTime(time_); }
+
+std::wstring LogRecord::Message() const {
+  if (textForm_ == RecordTextForm::kAscii) {
+    const auto* const bytes = reinterpret_cast<const char*>(Texts());
+    return std::wstring(bytes, bytes + messageLength_);
+  }
+  return std::wstring(reinterpret_cast<const wchar_t*>(Texts()), messageLength_);
+}
+
+std::wstring LogRecord::UserText() const {
+  const std::size_t at = static_cast<std::size_t>(messageLength_) + 1;
+  if (textForm_ == RecordTextForm::kAscii) {
+    const auto* const bytes = reinterpret_cast<const char*>(Texts()) + at;
+    return std::wstring(bytes, bytes + userTextLength_);
+  }
+  return std::wstring(reinterpret_cast<const wchar_t*>(Texts()) + at, userTextLength_);
+}
+
+RecordView LogRecord::View(WideningBuffer* widened) const {
+  const wchar_t* texts = reinterpret_cast<const wchar_t*>(Texts());
+  if (textForm_ == RecordTextForm::kAscii) {
+    const std::size_t chars = static_cast<std::size_t>(messageLength_) + userTextLength_ + 2;
+    wchar_t* const room = widened->Room(chars);
+    CopyText(room, reinterpret_cast<const char*>(Texts()), chars - 1);
+    texts = room;
+  }
+  return RecordView{Time(), threadId, level, texts, eventId, HasUserText() ? texts + messageLength_ + 1 : nullptr};
 }
 
 void LogRecord::operator delete(LogRecord* record, std::destroying_delete_t) noexcept {
@@ -230,4 +343,20 @@ void LogRecord::operator delete(LogRecord* record, std::destroying_delete_t) noe
   } else {
     chunk->Release(1);
   }
+}
+
+wchar_t* WideningBuffer::Room(std::size_t chars) {
+  if (buffer_.size() < chars) {
+    // At least a whole formatted message, so that only a longer text ever grows it.
+    ScrubbedBuffer<wchar_t> larger(chars < 1024 ? 1024 : chars);
+    Scrub();
+    buffer_ = std::move(larger);
+  }
+  used_ = chars;
+  return buffer_.get();
+}
+
+void WideningBuffer::Scrub() noexcept {
+  if (used_ > 0) ::SecureZeroMemory(buffer_.get(), used_ * sizeof(wchar_t));
+  used_ = 0;
 }

@@ -12,6 +12,7 @@
 
 #include "logging/logger_fixture.h"
 #include "support/crlf_lines.h"
+#include "support/scratch_folder.h"
 #include "support/scratch_key_test.h"
 #include "support/stdout_capture.h"
 #include "win32/unique_resource.h"
@@ -50,9 +51,20 @@ TEST(DebugLoggerDefaults, FreshLoggerHasTheDocumentedSettings) {
 
 // ---- Intake ----
 
-TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThread) {
+// A local time as a count of 100-nanosecond steps, to compare.
+ULONGLONG Steps(const SYSTEMTIME& time) {
+  FILETIME steps{};
+  ::SystemTimeToFileTime(&time, &steps);
+  return static_cast<ULONGLONG>(steps.dwHighDateTime) << 32 | steps.dwLowDateTime;
+}
+
+TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThreadAndTheTime) {
   DebugLogger logger;
+  SYSTEMTIME before;
+  ::GetLocalTime(&before);
   logger.AddRecord(3, 0, -1, L"  keeps leading, drops trailing \r\n ", nullptr);
+  SYSTEMTIME after;
+  ::GetLocalTime(&after);
   logger.AddRecord(3, 0x6FFF7531, 0x1A4, L"given thread", L"user");
   logger.AddRecord(4, 0, 0, L"above the queue level", nullptr);
   logger.SetDebugLogLevel(0);
@@ -63,19 +75,21 @@ TEST(DebugLoggerIntake, QueuesByTheQueueLevelAndStampsTheThread) {
 
   std::unique_ptr<LogRecord> first = logger.Queue().Pop();
   ASSERT_TRUE(first);
-  EXPECT_STREQ(first->Message(), L"  keeps leading, drops trailing");
+  EXPECT_EQ(first->Message(), L"  keeps leading, drops trailing");
   EXPECT_EQ(first->threadId, ::GetCurrentThreadId());
   EXPECT_EQ(first->level, 3);
-  EXPECT_EQ(first->UserText(), nullptr);
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  EXPECT_EQ(first->time.wYear, now.wYear);
+  EXPECT_FALSE(first->HasUserText());
+  // Every field of the time survives the record's packing of it.
+  const SYSTEMTIME stamped = first->Time();
+  EXPECT_GE(Steps(stamped), Steps(before) / 10000 * 10000);
+  EXPECT_LE(Steps(stamped), Steps(after));
+  EXPECT_EQ(stamped.wDayOfWeek, after.wDayOfWeek);
 
   std::unique_ptr<LogRecord> second = logger.Queue().Pop();
   ASSERT_TRUE(second);
   EXPECT_EQ(second->threadId, 0x1A4u);
   EXPECT_EQ(second->eventId, 0x6FFF7531u);
-  EXPECT_STREQ(second->UserText(), L"user");
+  EXPECT_EQ(second->UserText(), L"user");
 
   std::unique_ptr<LogRecord> always = logger.Queue().Pop();
   ASSERT_TRUE(always) << "level 5 passes even with every threshold at 0";
@@ -458,7 +472,7 @@ TEST_F(ConsoleLogger, OverflowServesOnlyTheFileUntilBelowHalf) {
 }
 
 void FaultOnBoom(const LogRecord& record) {
-  if (std::wcscmp(record.Message(), L"boom") == 0) {
+  if (record.Message() == L"boom") {
     *static_cast<volatile int*>(nullptr) = 1;
   }
 }
@@ -541,6 +555,98 @@ TEST(RecordMemory, ChunksAreReusedAndGoBackWhenTheirRecordsAndThreadAreGone) {
   EXPECT_EQ(queue.Bytes(), 0u);
 }
 
+// An ASCII record holds its texts as single bytes, any other as UTF-16, and reads back
+// the same either way; the queue counts each record's block exactly, in and out.
+TEST(RecordMemory, TextsAreHeldInTheirFormAndTheQueueCountsEachBlock) {
+  const std::wstring longAscii(5000, L'a');
+  const struct {
+    const char* name;
+    std::wstring message;
+    std::wstring userText;
+    bool asciiCall;  // made as a narrow call's record is, from the bytes of an ASCII message
+    RecordTextForm form;
+  } cases[] = {
+      {"ASCII", L"record 123456 of thread 0: some payload text", L"", false, RecordTextForm::kAscii},
+      {"ASCII with a user text", L"message", L"user", false, RecordTextForm::kAscii},
+      {"outside ASCII", L"h\u00e9llo \u4e00", L"", false, RecordTextForm::kUtf16},
+      {"an ASCII message, a user text outside ASCII", L"message", L"us\u00e9r", false, RecordTextForm::kUtf16},
+      {"the last ASCII character", L"\x7F", L"", false, RecordTextForm::kAscii},
+      {"the first beyond", L"\x80", L"", false, RecordTextForm::kUtf16},
+      {"ASCII bytes", L"narrow record 7", L"", true, RecordTextForm::kAscii},
+      {"ASCII bytes, a user text outside ASCII", L"narrow record 8", L"\u4e00", true, RecordTextForm::kUtf16},
+      {"a long ASCII user text", L"short", longAscii, false, RecordTextForm::kAscii},
+  };
+  std::thread([&] {
+    LogQueue queue;
+    queue.SetByteLimit(0);
+    std::size_t expectedBytes = 0;
+    for (const auto& c : cases) {
+      const wchar_t* const userText = c.userText.empty() ? nullptr : c.userText.c_str();
+      const std::string bytes(c.message.begin(), c.message.end());
+      queue.Push(c.asciiCall ? LogRecord::CreateAscii(0, 1, 3, bytes.c_str(), bytes.size(), userText)
+                             : LogRecord::Create(0, 1, 3, c.message.c_str(), c.message.size(), userText));
+      expectedBytes += LogRecord::BlockBytes(c.message.size(), c.userText.size(), c.form);
+      EXPECT_EQ(queue.Bytes(), expectedBytes) << c.name;
+    }
+    WideningBuffer widened;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      const std::unique_ptr<LogRecord> record = queue.Pop();
+      ASSERT_TRUE(record);
+      expectedBytes -= LogRecord::BlockBytes(c.message.size(), c.userText.size(), c.form);
+      EXPECT_EQ(queue.Bytes(), expectedBytes);
+      EXPECT_EQ(record->TextForm(), c.form);
+      EXPECT_EQ(record->Message(), c.message);
+      EXPECT_EQ(record->UserText(), c.userText);
+      const RecordView view = record->View(&widened);
+      EXPECT_EQ(view.message, c.message);
+      if (c.userText.empty()) {
+        EXPECT_EQ(view.userText, nullptr);
+      } else {
+        EXPECT_EQ(view.userText, c.userText);
+      }
+    }
+  }).join();
+}
+
+// Both forms reach the outputs as the texts they were logged with: the debug file, in
+// UTF-8, holds each line's exact bytes.
+TEST(RecordMemory, BothFormsReachTheDebugFileByteForByte) {
+  ScratchFolder folder(L"vrf-");
+  DebugLogger logger;
+  logger.SetEventLogEnabled(false);
+  logger.SetReportOnOpen(false);
+  logger.SetMaxFileSize(0);
+  logger.SetDebugLogLevel(2);  // no date line, no thread report
+  logger.SetDebugLogEncoding(1);
+  logger.SetDebugFilePath(folder / L"records.txt");
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+  logger.AddRecord(2, 0, 0x1A4, L"plain ASCII", L"user");
+  logger.AddRecord(2, 0, 0x1A4, L"h\u00e9llo \u4e00", nullptr);
+  logger.AddRecord(2, 0, 0x1A4, L"ASCII beside a user text outside it", L"us\u00e9r");
+  logger.AddAsciiRecord(2, 0, 0x1A4, "narrow ASCII", 12, nullptr);
+  const std::wstring path = logger.DebugFile().FileName();
+  logger.Stop();
+
+  const std::string bytes = ReadFileBytes(path);
+  const std::string header = "\xEF\xBB\xBFUTF-8 encoded\r\n";
+  ASSERT_EQ(bytes.compare(0, header.size(), header), 0);
+  // Each line as "[code] (date time):{thread} text", the time left out.
+  std::vector<std::string> lines;
+  for (const std::string& line : CrLfLines(bytes.substr(header.size()))) {
+    const std::size_t timeEnd = line.find("):{");
+    lines.push_back(timeEnd == std::string::npos ? line : line.substr(0, line.find(" (")) + line.substr(timeEnd + 1));
+  }
+  const std::vector<std::string> expected = {
+      "[20000]:{0x1A4} {user} plain ASCII",
+      "[20000]:{0x1A4} h\xC3\xA9llo \xE4\xB8\x80",
+      "[20000]:{0x1A4} {us\xC3\xA9r} ASCII beside a user text outside it",
+      "[20000]:{0x1A4} narrow ASCII",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
 // A record too large for a chunk gets a block of its own and loses nothing; the queue
 // counts what each record holds.
 TEST(RecordMemory, RecordsLargerThanAChunkKeepTheirWholeText) {
@@ -553,14 +659,15 @@ TEST(RecordMemory, RecordsLargerThanAChunkKeepTheirWholeText) {
     queue.Push(RecordOf(small, huge.c_str()));
     queue.Push(RecordOf(small));
     EXPECT_EQ(queue.Bytes(),
-              2 * LogRecord::BlockBytes(small.size(), 0) + LogRecord::BlockBytes(small.size(), huge.size()));
+              2 * LogRecord::BlockBytes(small.size(), 0, RecordTextForm::kAscii) +
+                  LogRecord::BlockBytes(small.size(), huge.size(), RecordTextForm::kAscii));
     const wchar_t* const none = nullptr;
     for (const wchar_t* userText : {none, huge.c_str(), none}) {
       const std::unique_ptr<LogRecord> record = queue.Pop();
       ASSERT_TRUE(record);
       EXPECT_EQ(record->Message(), small);
       if (userText == nullptr) {
-        EXPECT_EQ(record->UserText(), nullptr);
+        EXPECT_FALSE(record->HasUserText());
       } else {
         EXPECT_EQ(record->UserText(), huge);
       }
@@ -592,7 +699,7 @@ TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
   logger.AddRecord(3, 0, 0, text.c_str(), nullptr);  // the record the stalled output holds
   while (logger.Queue().Length() != 0) ::Sleep(1);
   // Room for ten records.
-  const std::size_t bound = 10 * LogRecord::BlockBytes(text.size(), 0);
+  const std::size_t bound = 10 * LogRecord::BlockBytes(text.size(), 0, RecordTextForm::kAscii);
   logger.SetQueueByteLimit(bound);
 
   std::atomic<int> logged{0};
@@ -627,7 +734,7 @@ TEST(QueueByteBound, CallersWaitingAtTheBoundWakeTheLoggerThread) {
   g_recordsHandled = 0;
   logger.SetRecordHook(&StallWhileAsked);
   logger.SetCycleMs(-1);
-  logger.SetQueueByteLimit(4 * LogRecord::BlockBytes(text.size(), 0));
+  logger.SetQueueByteLimit(4 * LogRecord::BlockBytes(text.size(), 0, RecordTextForm::kAscii));
   ASSERT_TRUE(logger.Start());
   ASSERT_TRUE(WaitForRunning(logger));
 

@@ -7,11 +7,13 @@
 #include <cstdarg>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "logging/argument_check.h"
 #include "logging/logger_fixture.h"
+#include "text/code_page.h"
 #include "text/heap_watch.h"
 
 namespace {
@@ -101,6 +103,61 @@ TEST_F(LoggingCalls, EveryFormatGivesTheRunTimesText) {
   EXPECT_EQ(expected[4].size(), 1023u);
   EXPECT_EQ(expected[6].size(), 1023u);
   EXPECT_EQ(sink_.Take(), expected);
+}
+
+// Logs the narrow call and answers the text its record had before the narrow calls were
+// formatted by hand: the run time's narrow text, cut at 1023 bytes (the count is the whole
+// buffer of 1024, so output of exactly 1024 bytes loses its last one), converted with the
+// conversion code page.
+template <typename... Arguments>
+std::wstring LogNarrowAndFormatByTheRunTime(const char* format, Arguments... arguments) {
+  LogMessageA(3, format, arguments...);
+  char narrow[1024] = {};
+  ::_snprintf(narrow, 1024, format, arguments...);
+  narrow[1023] = '\0';
+  wchar_t wide[1024] = {};
+  ::MultiByteToWideChar(GetConversionCodePage(), 0, narrow, -1, wide, 1024);
+  return wide;
+}
+
+// The narrow twin: formatted by hand or by the run time, a narrow call's record holds the
+// run time's text, converted as every narrow text is, at the ends of the integers, with
+// text outside ASCII in the format or an argument, and at the limit of 1023 bytes.
+TEST_F(LoggingCalls, EveryNarrowFormatGivesTheRunTimesTextConverted) {
+  const std::string fill1021(1021, 'a');
+  const std::string fill1022(1022, 'b');
+  const std::string fill1023(1023, 'c');
+  const std::string accentAtTheLimit = fill1022 + "\xE9";
+  const std::string accentPastTheLimit = fill1023 + "\xE9";
+  const char* const none = nullptr;
+  const struct {
+    const char* name;
+    std::wstring text;
+  } cases[] = {
+      {"integers at their ends", LogNarrowAndFormatByTheRunTime("%d|%i|%u|%d|%u|%i", INT_MIN, INT_MAX, -1, 0, 7u, -45)},
+      {"percent signs and an argument outside ASCII", LogNarrowAndFormatByTheRunTime("100%% of %s: %d%%", "caf\xE9", 3)},
+      {"format text outside ASCII", LogNarrowAndFormatByTheRunTime("caf\xE9 %s \x80", "au lait")},
+      {"bytes the Western code page leaves undefined", LogNarrowAndFormatByTheRunTime("\x81%s", "\x8D\x9D")},
+      {"null text, by the run time", LogNarrowAndFormatByTheRunTime("%s and %d", none, 1)},
+      {"flags, widths, a wide text", LogNarrowAndFormatByTheRunTime("[%5d] [%-3s] [%x] %S", 42, "ab", 255u, L"w\u00efde")},
+      {"1023 bytes with a number", LogNarrowAndFormatByTheRunTime("%s%d", fill1021.c_str(), -5)},
+      {"1023 bytes with a digit", LogNarrowAndFormatByTheRunTime("%s%d", fill1022.c_str(), 7)},
+      {"1024 bytes lose the last", LogNarrowAndFormatByTheRunTime("%s%d", fill1023.c_str(), 7)},
+      {"1023 bytes of text", LogNarrowAndFormatByTheRunTime("%s", fill1023.c_str())},
+      {"1024 bytes, the number first", LogNarrowAndFormatByTheRunTime("%d%s", 12, fill1022.c_str())},
+      {"outside ASCII as byte 1023", LogNarrowAndFormatByTheRunTime("%s", accentAtTheLimit.c_str())},
+      {"outside ASCII only past the limit", LogNarrowAndFormatByTheRunTime("%s", accentPastTheLimit.c_str())},
+  };
+  const std::vector<std::wstring> got = sink_.Take();
+  ASSERT_EQ(got.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(got[i], cases[i].text);
+  }
+  EXPECT_EQ(cases[0].text, L"-2147483648|2147483647|4294967295|0|7|-45");
+  EXPECT_EQ(cases[6].text.size(), 1023u);
+  EXPECT_EQ(cases[8].text, std::wstring(1023, L'c'));
+  EXPECT_EQ(cases[12].text, std::wstring(1023, L'c'));
 }
 
 TEST(LoggingCallsStopped, DropEverythingWhileTheLoggerDoesNotRun) {
@@ -317,11 +374,78 @@ TEST_F(LoggingCalls, CheckingAValidCallAllocatesNothing) {
   EXPECT_TRUE(activity.allocationSizes.empty()) << activity.allocationSizes.size() << " allocations";
 }
 
+// The messages of the records the logger thread takes, in its order.
+std::mutex g_handledMutex;
+std::vector<std::wstring> g_handled;
+void KeepHandledMessage(const LogRecord& record) {
+  std::lock_guard<std::mutex> hold(g_handledMutex);
+  g_handled.push_back(record.Message());
+}
+
+// The process-wide logger, running with every output off and no redirect sink: the calls
+// queue real records, and the logger thread tells which ones it took.
+class QueuingProcessLogger : public testing::Test {
+ protected:
+  void SetUp() override {
+    DebugLogger& logger = ProcessDebugLogger();
+    logger.SetEventLogEnabled(false);
+    logger.SetConsoleLogEnabled(false);
+    logger.SetDebugLogEnabled(false);
+    logger.SetSysLogEnabled(false);
+    logger.SetSettingsKey(L"", false);
+    logger.SetRecordHook(&KeepHandledMessage);
+    g_handled.clear();
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
+  }
+  void TearDown() override {
+    DebugLogger& logger = ProcessDebugLogger();
+    logger.Stop();
+    logger.SetRecordHook(nullptr);
+    logger.SetDebugLogEnabled(true);
+  }
+};
+
+// The common call, wide or narrow, costs its caller no allocation at all: formatted by
+// hand into the thread's buffer and carved from the thread's chunk, whatever its text.
+TEST_F(QueuingProcessLogger, AValidCommonCallAllocatesNothing) {
+  // The thread's first record makes its chunk.
+  LogMessageA(3, "first of the thread");
+  const struct {
+    const char* name;
+    void (*log)();
+    std::wstring message;
+  } cases[] = {
+      {"narrow, ASCII", [] { LogMessageA(3, "record %d of %s: %u %i", -7, "narrow", 7u, INT_MIN); },
+       L"record -7 of narrow: 7 -2147483648"},
+      {"narrow, an argument outside ASCII", [] { LogMessageA(3, "%s %d", "\xE9t\xE9", 1); }, L""},
+      {"wide, ASCII", [] { LogMessage(3, L"record %d of %s", 8, L"wide"); }, L"record 8 of wide"},
+      {"wide, outside ASCII", [] { LogMessage(3, L"%s %u", L"\u4e00\u00e9", 2u); }, L"\u4e00\u00e9 2"},
+  };
+  std::vector<std::wstring> expected = {L"first of the thread"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HeapWatch watch;
+    c.log();
+    const HeapActivity activity = watch.Stop();
+    EXPECT_TRUE(activity.allocationSizes.empty()) << activity.allocationSizes.size() << " allocations";
+    expected.push_back(c.message);
+  }
+  // The narrow text outside ASCII becomes wide as the system converts it.
+  wchar_t converted[16] = {};
+  ::MultiByteToWideChar(GetConversionCodePage(), 0, "\xE9t\xE9 1", -1, converted, 16);
+  expected[2] = converted;
+  ProcessDebugLogger().Stop();  // writes every queued record first
+  std::lock_guard<std::mutex> hold(g_handledMutex);
+  EXPECT_EQ(g_handled, expected);
+}
+
 TEST_F(LoggingCalls, InvalidCallIsReportedOnceAndNeverFormatted) {
   LogMessage(3, L"Value %d%", 7);
   LogMessageWithId(2, 0xAFFF4E20, L"%d%", 1);
   LogMessage(3, nullptr);
   LogMessageA(3, "%lld", 1LL);
+  LogMessageA(3, "narrow %d %s%", 5, "x");
   const std::vector<std::wstring> expected = {
       L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:Value %d%, User:<null>, ArgCount:1, "
       L"Args:arg[1](int)=7",  // the intake strips the description's trailing blank
@@ -329,6 +453,8 @@ TEST_F(LoggingCalls, InvalidCallIsReportedOnceAndNeverFormatted) {
       L"Args:arg[1](int)=1",
       L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:<null>, User:<null>, ArgCount:0, Args:<null>",
       L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:%lld, User:<null>, ArgCount:0, Args:<null>",
+      L"Invalid log entry - Level:3, EventId:0(0x00000000), Format:narrow %d %s%, User:<null>, ArgCount:2, "
+      L"Args:arg[1](int)=5 arg[2](char*)=x",
   };
   EXPECT_EQ(sink_.Take(), expected);
 }

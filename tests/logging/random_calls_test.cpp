@@ -1,6 +1,6 @@
-// Thousands of logging calls with random formats and random argument values, bad
-// pointers included: none may crash, each invalid call gives exactly one report and each
-// valid one exactly one record.
+// Thousands of logging calls, wide and narrow, with random formats and random argument
+// values, bad pointers included: none may crash, each invalid call gives exactly one
+// report and each valid one exactly one record.
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ namespace {
 using Slot = std::uintptr_t;  // one argument slot on both architectures
 
 const wchar_t* const kWideTexts[] = {L"", L"w", L"wide text", L"\u00e9t\u00e9"};
-const char* const kNarrowTexts[] = {"", "n", "narrow text"};
+const char* const kNarrowTexts[] = {"", "n", "narrow text", "\xE9t\xE9"};
 
 // Memory the formatter must never be handed: a page that cannot be read, one that cannot
 // be written, and texts without a terminator that run into a page that cannot be read,
@@ -60,7 +60,9 @@ class CallGenerator {
  public:
   CallGenerator(std::uint32_t seed, const Traps& traps) : random_(seed), traps_(traps) {}
 
-  GeneratedCall Next(int index) {
+  // A narrow format reads %s as a narrow text and %S as a wide one.
+  GeneratedCall Next(int index, bool narrowFormat) {
+    narrowFormat_ = narrowFormat;
     GeneratedCall call;
     call.format = L"#" + std::to_wstring(index) + L":";
     const int pieces = Pick(0, 5);
@@ -99,7 +101,7 @@ class CallGenerator {
         call->arguments.push_back(static_cast<Slot>(Pick(0x20, 0x7E)));
         return false;
       case 3: {  // wide string
-        call->format += Pick(0, 1) ? L"%s" : L"%ls";
+        call->format += Pick(0, 1) ? (narrowFormat_ ? L"%S" : L"%s") : L"%ls";
         const int which = Pick(0, 6);
         if (which == 0) {
           call->arguments.push_back(reinterpret_cast<Slot>(traps_.noAccess));
@@ -113,7 +115,7 @@ class CallGenerator {
         return false;
       }
       case 4: {  // narrow string
-        call->format += Pick(0, 1) ? L"%S" : L"%hs";
+        call->format += Pick(0, 1) ? (narrowFormat_ ? L"%s" : L"%S") : L"%hs";
         const int which = Pick(0, 6);
         if (which == 0) {
           call->arguments.push_back(reinterpret_cast<Slot>(traps_.noAccess) + 8);
@@ -123,7 +125,7 @@ class CallGenerator {
           call->arguments.push_back(reinterpret_cast<Slot>(traps_.NarrowUnterminated(Pick(0, 1) ? 10 : 6000)));
           return true;
         }
-        call->arguments.push_back(which == 1 ? 0 : reinterpret_cast<Slot>(kNarrowTexts[Pick(0, 2)]));
+        call->arguments.push_back(which == 1 ? 0 : reinterpret_cast<Slot>(kNarrowTexts[Pick(0, 3)]));
         return false;
       }
       case 5:
@@ -177,6 +179,7 @@ class CallGenerator {
   std::mt19937 random_;
   const Traps& traps_;
   int written_ = 0;
+  bool narrowFormat_ = false;
 };
 
 using RandomLoggingCalls = RunningProcessLogger;
@@ -192,13 +195,19 @@ TEST_F(RandomLoggingCalls, EveryCallGivesOneRecordOrOneReport) {
   std::vector<Outcome> expected;
   int invalidCalls = 0;
   for (int i = 0; i < kCalls; ++i) {
-    GeneratedCall call = generator.Next(i);
+    const bool narrow = generator.Pick(0, 1) == 0;
+    GeneratedCall call = generator.Next(i, narrow);
     call.arguments.resize(8, 0);
     const Slot* a = call.arguments.data();
     // Levels the gate passes (the debug threshold is 3; 5 passes always), and others.
     const int level = generator.Pick(-3, 20);
     const DWORD eventId = generator.Pick(0, 1) ? 0u : static_cast<DWORD>(generator.Pick(0, 0x7FFFFFFF)) * 2u;
-    LogMessageWithId(level, eventId, call.format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    if (narrow) {
+      const std::string format(call.format.begin(), call.format.end());  // the generator writes ASCII only
+      LogMessageA(level, format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    } else {
+      LogMessageWithId(level, eventId, call.format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+    }
     expected.push_back(!IsLogLevelEnabled(level) ? Outcome::kNone : (call.valid ? Outcome::kRecord : Outcome::kReport));
     invalidCalls += expected.back() == Outcome::kReport ? 1 : 0;
   }
