@@ -1,5 +1,6 @@
 #include "logging/console_output.h"
 
+#include <algorithm>
 #include <climits>
 #include <cwchar>
 
@@ -9,6 +10,7 @@
 void ConsoleOutput::Refresh() {
   const HANDLE current = ::GetStdHandle(standardHandle_);
   if (current == handle_ && known_) return;
+  Flush();
   handle_ = current;
   known_ = true;
   isConsole_ = IsConsoleHandle(current);
@@ -26,8 +28,10 @@ void ConsoleOutput::Write(const RecordView& record) {
   const std::size_t messageLength = std::wcslen(message);
   // Every character of the message may become an escape, and the line ends in two more.
   const std::size_t capacity = kHeadChars + kEscapedLineBreakChars * messageLength + 2;
-  if (line_.size() < capacity) line_.resize(capacity);
-  wchar_t* const line = line_.data();
+  if (pending_.size() < pendingChars_ + capacity) {
+    pending_.resize(std::max(pendingChars_ + capacity, kBatchChars + kHeadChars));
+  }
+  wchar_t* const line = pending_.data() + pendingChars_;
 
   const int head = ::_snwprintf(line, kHeadChars, L"[%05lu] (%02d:%02d:%02d.%03d):{0x%04X} ",
                                 static_cast<unsigned long>(record.EventCode()), time.wHour, time.wMinute,
@@ -38,11 +42,37 @@ void ConsoleOutput::Write(const RecordView& record) {
   length += CopyEscapingLineBreaks(message, messageLength, line + length, kEscapedLineBreakChars * messageLength);
   line[length++] = L'\r';
   line[length++] = L'\n';
-  const DWORD error = length > static_cast<std::size_t>(INT_MAX)
-                          ? static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW)
-                          : WriteTextToHandle(handle_, isConsole_, codePage_, line, static_cast<int>(length));
+  pendingChars_ += length;
+  ++pendingLines_;
+  if (pendingChars_ >= kBatchChars) Flush();
+}
+
+void ConsoleOutput::Flush() {
+  if (pendingLines_ == 0) return;
+  const wchar_t* const text = pending_.data();
+  DWORD error = ERROR_SUCCESS;
+  // Only the line feed that ends a line is left in the text (the message's are escaped),
+  // so the line feeds that reached the handle count the lines it got whole.
+  std::uint64_t linesWritten = 0;
+  DWORD written = 0;
+  if (pendingChars_ > static_cast<std::size_t>(INT_MAX)) {
+    error = ERROR_ARITHMETIC_OVERFLOW;
+  } else if (isConsole_) {
+    error = WriteUnitsToHandle(handle_, true, text, static_cast<DWORD>(pendingChars_), &written);
+    linesWritten = static_cast<std::uint64_t>(std::count(text, text + written, L'\n'));
+  } else {
+    const int count = EncodeForHandle(codePage_, text, static_cast<int>(pendingChars_), &bytes_);
+    if (count <= 0) {
+      error = ::GetLastError();
+    } else {
+      error = WriteUnitsToHandle(handle_, false, bytes_.data(), static_cast<DWORD>(count), &written);
+      linesWritten = static_cast<std::uint64_t>(std::count(bytes_.data(), bytes_.data() + written, '\n'));
+    }
+  }
   if (error != ERROR_SUCCESS) {
-    ++failedLines_;
+    failedLines_ += pendingLines_ - std::min(linesWritten, pendingLines_);
     lastError_ = error;
   }
+  pendingChars_ = 0;
+  pendingLines_ = 0;
 }

@@ -167,6 +167,8 @@ void DebugLogger::Run() {
         WriteDirect(record->time, kLogError, kRecordExceptionMessage);
       }
     }
+    // Every line the drain took is in the system before the thread waits or stops.
+    FlushOutputs();
 
     if (stopRequested) {
       CloseOutputs();
@@ -249,6 +251,12 @@ void DebugLogger::WriteSyslog(const RecordView& record) {
 
 bool DebugLogger::WriteDebugFile(const RecordView& record) {
   return !Admits(kDebugFileOutput, record.level) || debugFile_.Write(record);
+}
+
+void DebugLogger::FlushOutputs() {
+  console_.Flush();
+  consoleCopy_.Flush();
+  debugFile_.Flush();
 }
 
 // ---- Opening and closing ----
