@@ -155,6 +155,10 @@ class DebugFileOutput {
   // Formats the record's line (its lines with split multi-line messages on) and adds it
   // to the waiting lines. A file must be open.
   void AddLines(const RecordView& record);
+  // The record's line straight into the waiting bytes, when its texts are printable ASCII
+  // and the line fits the formatting limit whole, in a single-byte or UTF-8 file; false
+  // (nothing added) for any other line.
+  bool AddPlainLine(const RecordView& record);
   // Whether a record line ending at `position` has passed the size limit. The head does
   // not count against the records' room: where a head takes more than half the limit, the
   // file is full at its head plus half the limit, so every file takes records.

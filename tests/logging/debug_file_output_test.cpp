@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -155,6 +156,41 @@ TEST_F(DebugFileTest, ALineLongerThanTheFormatLimitIsCutAndStillEndsTheLine) {
   logger_.CloseDebugFile();
   const std::string head = "[10000] (03/10 14:05:09.007):{0x1A4} ";
   EXPECT_EQ(Bytes(), head + std::string(1023 - head.size(), 'x') + "\r\n" + head + "next\r\n");
+}
+
+// A line of printable ASCII text goes straight into the file's bytes, any other the long
+// way: a character that sends its line the long way (beyond ASCII, a control character,
+// a line break), in the message or in the user text, does so wherever it stands, and a
+// plain line comes out the same wherever its text starts in memory.
+TEST_F(DebugFileTest, EveryCharacterIsWrittenTheSameWhereverItStands) {
+  logger_.SetDebugLogLevel(2);  // no date line
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  const struct {
+    wchar_t character;
+    const char* written;
+  } characters[] = {{L'x', "x"}, {L'~', "~"}, {L'\x7F', "\x7F"}, {L'\u00e9', "?"}, {L'\t', "\t"}, {L'\n', "#012"}};
+  const std::string plain = "abcdefghijk";
+  std::string expected;
+  for (const auto& c : characters) {
+    for (const bool inUserText : {false, true}) {
+      for (std::size_t at = 0; at < plain.size(); ++at) {
+        for (std::size_t start = 0; start < 4; ++start) {
+          alignas(16) wchar_t buffer[32] = {};
+          std::copy(plain.begin(), plain.end(), buffer + start);
+          buffer[start + at] = c.character;
+          std::string text = plain;
+          text.replace(at, 1, c.written);
+          const wchar_t* const changed = buffer + start;
+          const RecordView record{kTenthOfMarch, 0x1A4, 1, inUserText ? L"message" : changed, 0,
+                                  inUserText ? changed : nullptr};
+          ASSERT_TRUE(logger_.WriteDebugFile(record));
+          expected += "[10000] (03/10 14:05:09.007):{0x1A4} " + (inUserText ? "{" + text + "} message" : text) + "\r\n";
+        }
+      }
+    }
+  }
+  logger_.CloseDebugFile();
+  EXPECT_EQ(Bytes(), expected);
 }
 
 // Reopening with the same encoding continues the file; another encoding leaves it as it
