@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <iterator>
 
 #include "logging/line_breaks.h"
 #include "win32/text_output.h"
@@ -58,8 +59,22 @@ void ConsoleOutput::Flush() {
   if (pendingChars_ > static_cast<std::size_t>(INT_MAX)) {
     error = ERROR_ARITHMETIC_OVERFLOW;
   } else if (isConsole_) {
-    error = WriteUnitsToHandle(handle_, true, text, static_cast<DWORD>(pendingChars_), &written);
-    linesWritten = static_cast<std::uint64_t>(std::count(text, text + written, L'\n'));
+    // A console takes a write through a heap of 64 KB it shares with the process, and
+    // refuses one larger than what is free there: whole lines of a few pages at a time.
+    constexpr std::size_t kMostConsoleChars = 4096;
+    std::size_t done = 0;
+    while (error == ERROR_SUCCESS && done < pendingChars_) {
+      std::size_t piece = std::min(pendingChars_ - done, kMostConsoleChars);
+      if (done + piece < pendingChars_) {
+        const wchar_t* const lastLineEnd = std::find(std::make_reverse_iterator(text + done + piece),
+                                                     std::make_reverse_iterator(text + done), L'\n').base();
+        // A line longer than a piece goes in pieces of its own.
+        if (lastLineEnd != text + done) piece = static_cast<std::size_t>(lastLineEnd - (text + done));
+      }
+      error = WriteUnitsToHandle(handle_, true, text + done, static_cast<DWORD>(piece), &written);
+      done += written;
+    }
+    linesWritten = static_cast<std::uint64_t>(std::count(text, text + done, L'\n'));
   } else {
     const int count = EncodeForHandle(codePage_, text, static_cast<int>(pendingChars_), &bytes_);
     if (count <= 0) {

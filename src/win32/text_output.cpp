@@ -1,7 +1,6 @@
 #include "win32/text_output.h"
 
 #include <climits>
-#include <memory>
 
 DWORD WriteUnitsToHandle(HANDLE handle, bool isConsole, const void* units, DWORD count, DWORD* unitsWritten) {
   *unitsWritten = 0;
