@@ -13,8 +13,9 @@ namespace {
 
 std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::strlen(ascii)); }
 
-// The file output on, every line flushed to the system (the output always does), nothing
-// else: no event log, no console, no report at the head of the file, no size limit.
+// The file output on, every line in the system whenever the logger thread waits (the
+// output always writes a drain's lines before it), nothing else: no event log, no
+// console, no report at the head of the file, no size limit.
 void StartFileLogger(const char* path) {
   DebugLogger& logger = ProcessDebugLogger();
   logger.SetEventLogEnabled(false);

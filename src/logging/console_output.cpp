@@ -1,7 +1,9 @@
 #include "logging/console_output.h"
 
+#include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <iterator>
 
 #include "logging/line_breaks.h"
 #include "win32/text_output.h"
@@ -9,6 +11,7 @@
 void ConsoleOutput::Refresh() {
   const HANDLE current = ::GetStdHandle(standardHandle_);
   if (current == handle_ && known_) return;
+  Flush();
   handle_ = current;
   known_ = true;
   isConsole_ = IsConsoleHandle(current);
@@ -26,8 +29,10 @@ void ConsoleOutput::Write(const RecordView& record) {
   const std::size_t messageLength = std::wcslen(message);
   // Every character of the message may become an escape, and the line ends in two more.
   const std::size_t capacity = kHeadChars + kEscapedLineBreakChars * messageLength + 2;
-  if (line_.size() < capacity) line_.resize(capacity);
-  wchar_t* const line = line_.data();
+  if (pending_.size() < pendingChars_ + capacity) {
+    pending_.resize(std::max(pendingChars_ + capacity, kBatchChars + kHeadChars));
+  }
+  wchar_t* const line = pending_.data() + pendingChars_;
 
   const int head = ::_snwprintf(line, kHeadChars, L"[%05lu] (%02d:%02d:%02d.%03d):{0x%04X} ",
                                 static_cast<unsigned long>(record.EventCode()), time.wHour, time.wMinute,
@@ -38,11 +43,51 @@ void ConsoleOutput::Write(const RecordView& record) {
   length += CopyEscapingLineBreaks(message, messageLength, line + length, kEscapedLineBreakChars * messageLength);
   line[length++] = L'\r';
   line[length++] = L'\n';
-  const DWORD error = length > static_cast<std::size_t>(INT_MAX)
-                          ? static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW)
-                          : WriteTextToHandle(handle_, isConsole_, codePage_, line, static_cast<int>(length));
+  pendingChars_ += length;
+  ++pendingLines_;
+  if (pendingChars_ >= kBatchChars) Flush();
+}
+
+void ConsoleOutput::Flush() {
+  if (pendingLines_ == 0) return;
+  const wchar_t* const text = pending_.data();
+  DWORD error = ERROR_SUCCESS;
+  // Only the line feed that ends a line is left in the text (the message's are escaped),
+  // so the line feeds that reached the handle count the lines it got whole.
+  std::uint64_t linesWritten = 0;
+  DWORD written = 0;
+  if (pendingChars_ > static_cast<std::size_t>(INT_MAX)) {
+    error = ERROR_ARITHMETIC_OVERFLOW;
+  } else if (isConsole_) {
+    // A console takes a write through a heap of 64 KB it shares with the process, and
+    // refuses one larger than what is free there: whole lines of a few pages at a time.
+    constexpr std::size_t kMostConsoleChars = 4096;
+    std::size_t done = 0;
+    while (error == ERROR_SUCCESS && done < pendingChars_) {
+      std::size_t piece = std::min(pendingChars_ - done, kMostConsoleChars);
+      if (done + piece < pendingChars_) {
+        const wchar_t* const lastLineEnd = std::find(std::make_reverse_iterator(text + done + piece),
+                                                     std::make_reverse_iterator(text + done), L'\n').base();
+        // A line longer than a piece goes in pieces of its own.
+        if (lastLineEnd != text + done) piece = static_cast<std::size_t>(lastLineEnd - (text + done));
+      }
+      error = WriteUnitsToHandle(handle_, true, text + done, static_cast<DWORD>(piece), &written);
+      done += written;
+    }
+    linesWritten = static_cast<std::uint64_t>(std::count(text, text + done, L'\n'));
+  } else {
+    const int count = EncodeForHandle(codePage_, text, static_cast<int>(pendingChars_), &bytes_);
+    if (count <= 0) {
+      error = ::GetLastError();
+    } else {
+      error = WriteUnitsToHandle(handle_, false, bytes_.data(), static_cast<DWORD>(count), &written);
+      linesWritten = static_cast<std::uint64_t>(std::count(bytes_.data(), bytes_.data() + written, '\n'));
+    }
+  }
   if (error != ERROR_SUCCESS) {
-    ++failedLines_;
+    failedLines_ += pendingLines_ - std::min(linesWritten, pendingLines_);
     lastError_ = error;
   }
+  pendingChars_ = 0;
+  pendingLines_ = 0;
 }

@@ -3,19 +3,23 @@
 
 #include "logging/debug_file_output.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string_view>
+#include <utility>
 
 #include "diagnostics/system_error_text.h"
 #include "logging/line_breaks.h"
 #include "logging/log_retention.h"
 #include "logging/tick_count.h"
 #include "logging/log_levels.h"
-#include "text/decimal_text.h"
 #include "text/stream_codecvt.h"
 
 namespace {
@@ -32,6 +36,14 @@ constexpr std::size_t kMarkerLineChars = std::size(kWideEndOfLog) - 1;
 // A file this output wrapped ends at most one line and a marker past its limit; one
 // larger than that was never wrapped by it, so it is not read through for a marker.
 constexpr std::int64_t kWrappedFileSlack = 4 * (kLineFormatChars + 2 + kMarkerLineChars);
+// Waiting lines are written once they hold this many bytes. Measured under Wine, 64
+// lines per write already write 24 times as many lines a second as one per write; a
+// batch of this size is several hundred lines, so the write costs a few nanoseconds
+// a line, and the batch still stays in the processor's cache.
+constexpr std::size_t kBatchBytes = 64 * 1024;
+// The most one encoded line takes (four bytes a character, its CR LF included), with the
+// marker behind it.
+constexpr std::size_t kMostLineBytes = 4 * (kLineFormatChars + 2 + kMarkerLineChars);
 
 bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
@@ -54,42 +66,73 @@ wchar_t* AppendText(wchar_t* at, const wchar_t* text, std::size_t length) {
   return at + length;
 }
 
+template <typename Char, std::size_t N>
+Char* AppendLiteral(Char* at, const char (&text)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) *at++ = static_cast<Char>(text[i]);
+  return at;
+}
+
+// Value in decimal, zero-padded to at least minDigits digits.
+template <typename Char>
+Char* AppendNumber(Char* at, std::uint32_t value, int minDigits) {
+  if (value < 100 && minDigits == 2) {
+    // The fields of a time: two digits, without a loop.
+    at[0] = static_cast<Char>('0' + value / 10);
+    at[1] = static_cast<Char>('0' + value % 10);
+    return at + 2;
+  }
+  Char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<Char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (; minDigits > count; --minDigits) *at++ = static_cast<Char>('0');
+  while (count > 0) *at++ = digits[--count];
+  return at;
+}
+
+// What every line starts with, "[code] (MM/DD hh:mm:ss.mmm):{0xTHREAD} ", as wide text or
+// as its bytes (it is ASCII). At most kWidestFrame characters.
+constexpr std::size_t kWidestFrame = 1 + 10 + 3 + 5 * 6 + 3 + 1 + 5 + 2 + 8 + 2;
+template <typename Char>
+Char* AppendFrame(Char* at, unsigned long code, const SYSTEMTIME& time, DWORD threadId) {
+  *at++ = static_cast<Char>('[');
+  at = AppendNumber<Char>(at, code, 5);
+  at = AppendLiteral(at, "] (");
+  at = AppendNumber<Char>(at, time.wMonth, 2);
+  *at++ = static_cast<Char>('/');
+  at = AppendNumber<Char>(at, time.wDay, 2);
+  *at++ = static_cast<Char>(' ');
+  at = AppendNumber<Char>(at, time.wHour, 2);
+  *at++ = static_cast<Char>(':');
+  at = AppendNumber<Char>(at, time.wMinute, 2);
+  *at++ = static_cast<Char>(':');
+  at = AppendNumber<Char>(at, time.wSecond, 2);
+  *at++ = static_cast<Char>('.');
+  at = AppendNumber<Char>(at, time.wMilliseconds, 3);
+  at = AppendLiteral(at, "):{0x");
+  Char hex[8];
+  int count = 0;
+  DWORD thread = threadId;
+  do {
+    hex[count++] = static_cast<Char>("0123456789ABCDEF"[thread & 0xF]);
+    thread >>= 4;
+  } while (thread != 0);
+  while (count > 0) *at++ = hex[--count];
+  return AppendLiteral(at, "} ");
+}
+
 // The line of one piece of a record, formatted by hand: the system's formatter costs more
 // than the rest of the line's way to the file. Returns the line's length, or -1 when it
 // would not fit kLineFormatChars characters, where the formatter and its cut take over.
 int FormatLineQuickly(wchar_t* line, unsigned long code, const SYSTEMTIME& time, DWORD threadId,
                       const wchar_t* userText, std::size_t userTextLength, const wchar_t* piece,
                       std::size_t length) {
-  // "[" code "] (" MM/DD hh:mm:ss.mmm "):{0x" thread "} " {user} piece CR LF, with room for
-  // every field at its widest.
-  constexpr std::size_t kWidestFrame = 1 + 10 + 3 + 5 * 6 + 3 + 1 + 5 + 2 + 8 + 2 + 2;
+  // The frame, {user} piece CR LF, with room for every field at its widest.
   const std::size_t userPart = userText != nullptr ? userTextLength + 3 : 0;
-  if (kWidestFrame + userPart + length > static_cast<std::size_t>(kLineFormatChars)) return -1;
-  wchar_t* at = line;
-  *at++ = L'[';
-  at = AppendDecimal(at, code, 5);
-  at = AppendText(at, L"] (", 3);
-  at = AppendDecimal(at, time.wMonth, 2);
-  *at++ = L'/';
-  at = AppendDecimal(at, time.wDay, 2);
-  *at++ = L' ';
-  at = AppendDecimal(at, time.wHour, 2);
-  *at++ = L':';
-  at = AppendDecimal(at, time.wMinute, 2);
-  *at++ = L':';
-  at = AppendDecimal(at, time.wSecond, 2);
-  *at++ = L'.';
-  at = AppendDecimal(at, time.wMilliseconds, 3);
-  at = AppendText(at, L"):{0x", 5);
-  wchar_t hex[8];
-  int count = 0;
-  DWORD thread = threadId;
-  do {
-    hex[count++] = L"0123456789ABCDEF"[thread & 0xF];
-    thread >>= 4;
-  } while (thread != 0);
-  while (count > 0) *at++ = hex[--count];
-  at = AppendText(at, L"} ", 2);
+  if (kWidestFrame + userPart + length + 2 > static_cast<std::size_t>(kLineFormatChars)) return -1;
+  wchar_t* at = AppendFrame(line, code, time, threadId);
   if (userText != nullptr) {
     *at++ = L'{';
     at = AppendText(at, userText, userTextLength);
@@ -98,6 +141,66 @@ int FormatLineQuickly(wchar_t* line, unsigned long code, const SYSTEMTIME& time,
   at = AppendText(at, piece, length);
   at = AppendText(at, L"\r\n", 2);
   return static_cast<int>(at - line);
+}
+
+// Copies a text up to its terminator as one byte per character, when every character is
+// a printable ASCII one and at most `room` of them come: then the text is the same in the
+// single-byte encoding and in UTF-8, holds no line break to escape, and IsTextUnicode
+// would judge any line of it Unicode text (each character has a zero high byte, and no
+// byte pattern it rejects can occur). Answers the characters copied, or -1 for any other
+// text, which the caller then formats the long way.
+//
+// This is the part of a line's way to the file that grows with its text, so it looks at
+// several characters at once, each time in a block read at a boundary of its own size:
+// such a block lies within one page, so the block that holds the terminator can be read
+// whole whatever follows it.
+std::ptrdiff_t CopyPlainAscii(const wchar_t* text, char* out, std::size_t room) {
+  static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");
+  const auto plain = [](wchar_t c) { return c >= L' ' && c < 0x80; };
+#if defined(__SSE2__)
+  constexpr std::size_t kBlock = 16;  // eight characters
+#else
+  constexpr std::size_t kBlock = 8;  // four characters
+#endif
+  constexpr std::size_t kChars = kBlock / sizeof(wchar_t);
+  std::size_t n = 0;
+  // One by one up to the first block boundary.
+  for (; (reinterpret_cast<std::uintptr_t>(text + n) & (kBlock - 1)) != 0; ++n) {
+    if (text[n] == L'\0') return static_cast<std::ptrdiff_t>(n);
+    if (!plain(text[n]) || n == room) return -1;
+    out[n] = static_cast<char>(text[n]);
+  }
+  // A block at a time while all its characters are plain.
+  for (;; n += kChars) {
+#if defined(__SSE2__)
+    const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(text + n));
+    // Plain is from 0x20 to 0x7F: less than 0x60 after taking 0x20 off, compared as
+    // unsigned numbers (signed after the top bit is flipped).
+    const __m128i shifted = _mm_xor_si128(_mm_sub_epi16(block, _mm_set1_epi16(0x20)), _mm_set1_epi16(-0x8000));
+    const __m128i notPlain = _mm_cmpgt_epi16(shifted, _mm_set1_epi16(-0x8000 + 0x5F));
+    if (_mm_movemask_epi8(notPlain) != 0) break;
+    if (room - n < kChars) return -1;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n), _mm_packus_epi16(block, block));
+#else
+    constexpr std::uint64_t kLanes = 0x0001000100010001u;
+    std::uint64_t block;
+    std::memcpy(&block, text + n, sizeof(block));
+    // A character below a space (the terminator among them) makes its lane borrow into
+    // its top bit; one at or above 0x80 has a bit in the upper nine of its lane.
+    const std::uint64_t belowSpace = (block - kLanes * 0x20) & ~block & (kLanes * 0x8000);
+    if ((belowSpace | (block & (kLanes * 0xFF80))) != 0) break;
+    if (room - n < kChars) return -1;
+    const auto bytes = static_cast<std::uint32_t>((block & 0xFF) | ((block >> 8) & 0xFF00) |
+                                                  ((block >> 16) & 0xFF0000) | ((block >> 24) & 0xFF000000));
+    std::memcpy(out + n, &bytes, sizeof(bytes));
+#endif
+  }
+  // The rest one by one, to the terminator or the first character that is not plain.
+  for (;; ++n) {
+    if (text[n] == L'\0') return static_cast<std::ptrdiff_t>(n);
+    if (!plain(text[n]) || n == room) return -1;
+    out[n] = static_cast<char>(text[n]);
+  }
 }
 
 }  // namespace
@@ -161,6 +264,8 @@ std::wstring DebugFileOutput::ChooseFileName(bool startNewFile) {
 bool DebugFileOutput::Open() { return OpenFile(false, 0); }
 
 bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
+  // The lines waiting belong to the file open now, and what follows looks at it as written.
+  Flush();
   // Values other than the two multi-byte encodings write one byte per character.
   const int configured = settings_.encoding;
   const int wanted = configured == kUtf8 || configured == kUtf16LE ? configured : kSingleByte;
@@ -228,19 +333,23 @@ bool DebugFileOutput::OpenFile(bool startNewFile, int depth) {
 }
 
 bool DebugFileOutput::WriteHeadLine(int level, const wchar_t* text) {
+  if (!file_) return false;
   RecordView line;
   clocks_.localTime(&line.time);
   line.threadId = ::GetCurrentThreadId();
   line.level = level;
   line.message = text;
-  return WriteLine(line, LineKind::kHead) != kNoPosition;
+  AddLines(line);
+  return WritePending(EndMark::kWhereOlderLinesFollow);
 }
 
 void DebugFileOutput::CloseWithoutMarker() { file_.reset(); }
 
 bool DebugFileOutput::Close() {
   if (!file_) return true;
-  if (settings_.maxFileSize > 0) WriteEncoded(kWideEndOfLog, kMarkerLineChars);
+  // The waiting lines and the marker after them go in one write.
+  if (settings_.maxFileSize > 0) AddEncoded(kWideEndOfLog, kMarkerLineChars);
+  WritePending(EndMark::kNone);
   if (!::CloseHandle(file_.release())) failed_ = true;
   return true;
 }
@@ -292,31 +401,55 @@ bool DebugFileOutput::Wrap() {
   return WriteEncoded(L"", 0, EndMark::kWhereOlderLinesFollow);
 }
 
+void DebugFileOutput::AddEncoded(const wchar_t* text, std::size_t length) {
+  // Room for the text and a marker behind it; past a full batch only a record of many
+  // lines, or a long text, grows the buffer.
+  const std::size_t most = pendingBytes_ + (length + kMarkerLineChars) * 4;
+  if (pending_.size() < most) pending_.resize(std::max(most, kBatchBytes + kMostLineBytes));
+  pendingBytes_ += Encode(text, length, pending_.data() + pendingBytes_, length * 4);
+}
+
 bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark) {
   if (!file_) return false;
-  const std::size_t most = (length + kMarkerLineChars) * 4;
-  if (buffer_.size() < most) buffer_.resize(most);
-  char* bytes = buffer_.data();
-  const std::size_t count = Encode(text, length, bytes, length * 4);
-  const std::int64_t lineEnd = position_ + static_cast<std::int64_t>(count);
-  const bool marked = mark != EndMark::kNone && settings_.maxFileSize > 0 && lineEnd < end_ &&
-                      (mark == EndMark::kWhereOlderLinesFollow || !PastLimit(lineEnd));
+  AddEncoded(text, length);
+  return WritePending(mark);
+}
+
+bool DebugFileOutput::Flush() { return pendingBytes_ == 0 || WritePending(EndMark::kUnlessPastLimit); }
+
+bool DebugFileOutput::WritePending(EndMark mark) {
+  const std::uint64_t records = std::exchange(pendingRecords_, 0);
+  const std::size_t count = std::exchange(pendingBytes_, 0);
+  if (!file_) {
+    lostLines_ += records;
+    return false;
+  }
+  const std::int64_t linesEnd = position_ + static_cast<std::int64_t>(count);
+  const bool marked = mark != EndMark::kNone && settings_.maxFileSize > 0 && linesEnd < end_ &&
+                      (mark == EndMark::kWhereOlderLinesFollow || !PastLimit(linesEnd));
+  if (count == 0 && !marked) return true;
+  // AddEncoded leaves room for a marker behind the lines; a marker alone may come first.
+  if (pending_.size() < count + kMarkerLineChars * 4) pending_.resize(kBatchBytes + kMostLineBytes);
+  char* const bytes = pending_.data();
   std::size_t total = count;
   if (marked) total += Encode(kWideEndOfLog, kMarkerLineChars, bytes + count, kMarkerLineChars * 4);
   DWORD written = 0;
   if (!::WriteFile(file_.get(), bytes, static_cast<DWORD>(total), &written, nullptr) || written != total) {
     const DWORD error = written != total && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-    // What part of the line reached the file is overwritten by the next one.
+    // What part of the lines reached the file is overwritten by the next ones.
     SeekTo(position_);
     failed_ = true;
+    lostLines_ += records;
     ReportProblem(L"Could not write debug trace file " + fileName_ + L" : " + Win32CallError(L"WriteFile", error),
                   error, &writeErrors_);
     return false;
   }
   end_ = std::max(end_, position_ + static_cast<std::int64_t>(total));
   writeErrors_.Succeeded();
-  position_ = lineEnd;
-  // The next line goes over the marker.
+  if (records > 0) runTimeErrors_.Succeeded();
+  failed_ = false;
+  position_ = linesEnd;
+  // The next lines go over the marker.
   return !marked || SeekTo(position_);
 }
 
@@ -325,7 +458,12 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
     for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     return length;
   }
-  if (encoding_ == kUtf8 && IsPlainAscii(text, length)) {
+  if (encoding_ != kSingleByte && IsPlainAscii(text, length)) {
+    if (encoding_ == kUtf16LE) {
+      // The characters as they stand: Windows holds wide text as UTF-16LE.
+      std::memcpy(bytes, text, length * sizeof(wchar_t));
+      return length * sizeof(wchar_t);
+    }
     for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(text[i]);
     return length;
   }
@@ -443,8 +581,33 @@ std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
   }
 }
 
-std::int64_t DebugFileOutput::WriteLine(const RecordView& record, LineKind kind) {
-  if (!file_) return kNoPosition;
+bool DebugFileOutput::AddPlainLine(const RecordView& record) {
+  const std::size_t most = pendingBytes_ + kLineFormatChars + kMarkerLineChars * 4;
+  if (pending_.size() < most) pending_.resize(std::max(most, kBatchBytes + kMostLineBytes));
+  char* const line = pending_.data() + pendingBytes_;
+  char* at = AppendFrame(line, record.EventCode(), record.time, record.threadId);
+  // The texts' room: the whole line, CR LF included, within the formatting limit.
+  std::size_t room = kLineFormatChars - 2 - static_cast<std::size_t>(at - line);
+  const wchar_t* const userText = record.userText;
+  if (userText != nullptr && userText[0] != L'\0') {
+    *at++ = '{';
+    const std::ptrdiff_t copied = CopyPlainAscii(userText, at, room - 3);
+    if (copied < 0) return false;
+    at = AppendLiteral(at + copied, "} ");
+    room -= static_cast<std::size_t>(copied) + 3;
+  }
+  const std::ptrdiff_t copied = CopyPlainAscii(record.message != nullptr ? record.message : L"", at, room);
+  if (copied < 0) return false;
+  at = AppendLiteral(at + copied, "\r\n");
+  pendingBytes_ += static_cast<std::size_t>(at - line);
+  return true;
+}
+
+void DebugFileOutput::AddLines(const RecordView& record) {
+  const bool split = settings_.layout.splitMultiLineMessages;
+  // Most lines are ASCII text short enough to stand whole: straight into the batch.
+  if (!split && encoding_ != kUtf16LE && AddPlainLine(record)) return;
+
   const SYSTEMTIME& time = record.time;
   const DWORD threadId = record.threadId;
   const wchar_t* const message = record.message != nullptr ? record.message : L"";
@@ -457,10 +620,7 @@ std::int64_t DebugFileOutput::WriteLine(const RecordView& record, LineKind kind)
     escapedUser[userTextLength] = L'\0';
     userText = escapedUser;
   }
-  const bool split = settings_.layout.splitMultiLineMessages;
   const unsigned long code = record.EventCode();
-  const EndMark mark = kind == LineKind::kHead ? EndMark::kWhereOlderLinesFollow : EndMark::kUnlessPastLimit;
-  std::int64_t result = kNoPosition;
   const wchar_t* piece = message;
   for (;;) {
     std::size_t length = 0;
@@ -509,27 +669,29 @@ std::int64_t DebugFileOutput::WriteLine(const RecordView& record, LineKind kind)
       text = kNonUnicodeLine;
       lineLength = std::size(kNonUnicodeLine) - 1;
     }
-    failed_ = false;
-    if (!WriteEncoded(text, lineLength, mark)) return kNoPosition;
-    result = position_;
+    AddEncoded(text, lineLength);
 
     if (!split) break;
     while (IsLineBreak(*next)) ++next;
     if (*next == L'\0') break;
     piece = next;
   }
-  runTimeErrors_.Succeeded();
-  return result;
 }
 
 bool DebugFileOutput::Write(const RecordView& record) {
-  const std::int64_t position = WriteLine(record, LineKind::kRecord);
-  if (position == kNoPosition) {
+  if (!file_) {
     ++lostLines_;
     return false;
   }
-  if (!PastLimit(position)) return true;
-  // The next numbered file, or the newest lines over the oldest after a fresh header: the
-  // file keeps its length, so a reader finds the newest writing at the end-of-log marker.
-  return settings_.layout.newFileWhenFull ? Reopen() : Wrap();
+  AddLines(record);
+  ++pendingRecords_;
+  if (PastLimit(Position())) {
+    // The batch ends with the record that passed the limit: it goes to this file, and
+    // the next record to the start of it or to the next file.
+    if (!Flush()) return false;
+    // The next numbered file, or the newest lines over the oldest after a fresh header:
+    // the file keeps its length, so a reader finds the newest writing at the marker.
+    return settings_.layout.newFileWhenFull ? Reopen() : Wrap();
+  }
+  return pendingBytes_ < kBatchBytes || Flush();
 }

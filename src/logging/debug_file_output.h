@@ -14,8 +14,18 @@
 #include "win32/unique_resource.h"
 
 // The debug log file output: the file, where the next line goes, the date and name of
-// the file, the encoding in use and the retry clock. Each line is encoded and written
-// with one WriteFile, so it reaches the system at once and needs no flush.
+// the file, the encoding in use and the retry clock.
+//
+// Lines are written together. A write to the system costs many times what formatting a
+// line does, so Write encodes a record's lines into the batch of lines waiting, and Flush
+// writes the batch with one WriteFile; the logger thread flushes at the end of every
+// drain, so when it waits, every line it took is in the system. Everything that must see
+// the file as written flushes first: closing, opening (again, or the next day's file),
+// and the size limit, where the batch is written up to the record that passed the limit
+// before the file wraps or the next numbered file opens. So the rules of single lines
+// hold for batches: the limit falls between two records, each batch ends in the end-of-
+// log marker where older lines follow it, and no line is written into a file it was not
+// meant for.
 //
 // A file opens in one place only (Open, from the logger's start, its record loop, a
 // switch, or the size limit's new file), and every file begins with its head: the date
@@ -98,12 +108,17 @@ class DebugFileOutput {
   bool Close();
   // Close, then Open; tells the reopened hook about a file now open.
   bool Reopen();
-  // One record's line (its lines with split multi-line messages on), then a wrap or a new
-  // file at the size limit. False when its line could not be written; no file is opened
-  // for it.
+  // Adds one record's line (its lines with split multi-line messages on) to the batch;
+  // writes the batch once it is full, or when the record passes the size limit, and then
+  // wraps or opens the next file. False when its line could not be written (no file is
+  // open, or the write that took it failed); no file is opened for it.
   bool Write(const RecordView& record);
-  // One line of a file's head, at the clock's time, from this thread: never held against
-  // the size limit. Meant for the writeHead hook.
+  // Writes the waiting lines with one call. False when the system refused them: the
+  // failure is told, each of their records counts as lost, and the next lines go where
+  // these would have.
+  bool Flush();
+  // One line of a file's head, at the clock's time, from this thread, written at once:
+  // never held against the size limit. Meant for the writeHead hook.
   bool WriteHeadLine(int level, const wchar_t* text);
   bool WriteHeader();
   // -1 empty file, 0 no header, 1 UTF-8 header, 2 UTF-16LE header, -2 unreadable or a
@@ -120,39 +135,47 @@ class DebugFileOutput {
 
   bool IsOpen() const noexcept { return static_cast<bool>(file_); }
   const std::wstring& FileName() const noexcept { return fileName_; }
-  std::int64_t Position() const noexcept { return position_; }
-  // Records whose line could not be written (no file, or the system refused the write).
+  // Where the next line goes: after the lines waiting, if any.
+  std::int64_t Position() const noexcept { return position_ + static_cast<std::int64_t>(pendingBytes_); }
+  // Records whose line could not be written (no file, or the system refused the write):
+  // a record of several lines counts once.
   std::uint64_t LostLines() const noexcept { return lostLines_; }
   // What last kept the file from being created, opened or written, as it was reported
   // (without its "[DIAG] " mark); empty when nothing has failed yet.
   const std::wstring& LastProblem() const noexcept { return lastProblem_; }
 
  private:
-  // A line of the file: the record's line, or a line of the head.
-  enum class LineKind { kRecord, kHead };
   bool OpenFile(bool startNewFile, int depth);
   // The name of the file to open, or empty (with errno set) when no name fits.
   std::wstring ChooseFileName(bool startNewFile);
   StructuredNameParts StructuredParts() const;
   void CloseWithoutMarker();
-  // Writes the record's line (its lines with split multi-line messages on) and answers
-  // the file position after it, or -1 when it could not be written or no file is open.
-  std::int64_t WriteLine(const RecordView& record, LineKind kind);
+  // Formats the record's line (its lines with split multi-line messages on) and adds it
+  // to the waiting lines. A file must be open.
+  void AddLines(const RecordView& record);
+  // The record's line straight into the waiting bytes, when its texts are printable ASCII
+  // and the line fits the formatting limit whole, in a single-byte or UTF-8 file; false
+  // (nothing added) for any other line.
+  bool AddPlainLine(const RecordView& record);
   // Whether a record line ending at `position` has passed the size limit. The head does
   // not count against the records' room: where a head takes more than half the limit, the
   // file is full at its head plus half the limit, so every file takes records.
   bool PastLimit(std::int64_t position) const;
   bool Wrap();
-  // Encodes and writes text at the write position in one call; false when the system
-  // took less than all of it, with the position left where it was. With a size limit, a
-  // line written where older lines follow it (after a wrap, or when continuing at the
-  // marker) carries the marker right behind it in the same call, and the position moves
-  // past the line only: the next line overwrites that marker. So the newest writing is
-  // marked even when the process is killed before it closes the file. Empty text with a
-  // mark writes the marker alone. Record lines use kUnlessPastLimit: a line that passes
-  // the limit is marked by the wrap that follows it at once; marked itself, its marker
-  // would stay behind at the old end.
+  // Encodes text onto the waiting lines.
+  void AddEncoded(const wchar_t* text, std::size_t length);
+  // Writes the waiting lines at the write position in one call; false when the system
+  // took less than all of them, with the position left where it was. With a size limit,
+  // lines written where older lines follow them (after a wrap, or when continuing at the
+  // marker) carry the marker right behind them in the same call, and the position moves
+  // past the lines only: the next lines overwrite that marker. So the newest writing is
+  // marked even when the process is killed before it closes the file. No lines with a
+  // mark writes the marker alone. Record lines use kUnlessPastLimit: lines that pass the
+  // limit are marked by the wrap that follows them at once; marked themselves, their
+  // marker would stay behind at the old end.
   enum class EndMark { kNone, kWhereOlderLinesFollow, kUnlessPastLimit };
+  bool WritePending(EndMark mark);
+  // Text written at once, after any lines waiting.
   bool WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark = EndMark::kNone);
   // The text's bytes in the open file's encoding; `capacity` holds four per character.
   std::size_t Encode(const wchar_t* text, std::size_t length, char* bytes, std::size_t capacity) const;
@@ -170,8 +193,8 @@ class DebugFileOutput {
   Hooks hooks_;
   UniqueFileHandle file_;
   std::wstring fileName_;
-  // Where the next line goes. This output is the file's only writer, so the position is
-  // tracked here rather than asked of the system for every line.
+  // Where the next write goes: the start of the waiting lines. This output is the file's
+  // only writer, so the position is tracked here rather than asked of the system.
   std::int64_t position_ = 0;
   // The file's size as far as this output has made it: the end of the older lines that
   // follow the write position after a wrap.
@@ -193,5 +216,10 @@ class DebugFileOutput {
   // The conversions of the multi-byte encodings, kept for the life of the output.
   std::locale utf8_;
   std::locale utf16_;
-  std::vector<char> buffer_;  // the encoded line, grown to the longest one
+  // The waiting lines, encoded: the first pendingBytes_ bytes of pending_, which keeps
+  // its size between batches (with room for a line and a marker past a full batch), so
+  // a line costs no allocation. The records they hold count as lost if the write fails.
+  std::vector<char> pending_;
+  std::size_t pendingBytes_ = 0;
+  std::uint64_t pendingRecords_ = 0;
 };

@@ -185,6 +185,8 @@ void DebugLogger::Run() {
         WriteDirect(record->Time(), kLogError, kRecordExceptionMessage);
       }
     }
+    // Every line the drain took is in the system before the thread waits or stops.
+    FlushOutputs();
 
     if (stopRequested) {
       CloseOutputs();
@@ -273,6 +275,12 @@ void DebugLogger::WriteSyslog(const RecordView& record) {
 
 bool DebugLogger::WriteDebugFile(const RecordView& record) {
   return !Admits(kDebugFileOutput, record.level) || debugFile_.Write(record);
+}
+
+void DebugLogger::FlushOutputs() {
+  console_.Flush();
+  consoleCopy_.Flush();
+  debugFile_.Flush();
 }
 
 // ---- Opening and closing ----

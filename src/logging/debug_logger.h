@@ -263,6 +263,10 @@ class DebugLogger : public Thread {
   void WriteSyslog(const RecordView& record);
   // True when the line was written, or held back by the switch or the threshold.
   bool WriteDebugFile(const RecordView& record);
+  // The console and the debug log file keep a drain's lines to write them together; this
+  // writes what they hold. The logger thread calls it at the end of every drain; an owner
+  // that writes records itself calls it before it looks for them.
+  void FlushOutputs();
 
   void OpenEventLog();
   LONG CloseEventLog();

@@ -1,5 +1,7 @@
 #include "logging/log_queue.h"
 
+#include <cstdint>
+
 namespace {
 
 // How long a caller waiting for room sleeps before it looks at its keep-waiting flag again.
@@ -56,6 +58,10 @@ std::unique_ptr<LogRecord> LogQueue::Pop() {
     // The chain comes newest first; turned round, it is in arrival order.
     LogRecord* newestFirst = pushed_.exchange(nullptr, std::memory_order_acquire);
     while (newestFirst != nullptr) {
+      // A thread carves its records one after the other, so the older ones mostly lie
+      // just below: asked for ahead, the walk does not wait for memory at each record.
+      // (A prefetch never faults, wherever the address points.)
+      __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(newestFirst) - 1024));
       LogRecord* const next = newestFirst->next_;
       newestFirst->next_ = taken_;
       taken_ = newestFirst;

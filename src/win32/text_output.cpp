@@ -1,47 +1,51 @@
 #include "win32/text_output.h"
 
 #include <climits>
-#include <memory>
 
-namespace {
-
-// WriteFile and WriteConsoleW may take less than they were given (a pipe or console
-// interrupted mid-way); the rest is written on, so a line is never cut short silently.
-DWORD WriteAll(HANDLE handle, bool isConsole, const void* data, DWORD units) {
-  const auto* at = static_cast<const char*>(data);
+DWORD WriteUnitsToHandle(HANDLE handle, bool isConsole, const void* units, DWORD count, DWORD* unitsWritten) {
+  *unitsWritten = 0;
+  if (count == 0) return ERROR_SUCCESS;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  // WriteFile and WriteConsoleW may take less than they were given (a pipe or console
+  // interrupted mid-way); the rest is written on, so text is never cut short silently.
+  const auto* at = static_cast<const char*>(units);
   const DWORD unitBytes = isConsole ? sizeof(wchar_t) : 1;
-  while (units > 0) {
+  while (*unitsWritten < count) {
+    const DWORD left = count - *unitsWritten;
     DWORD written = 0;
-    const BOOL ok = isConsole ? ::WriteConsoleW(handle, at, units, &written, nullptr)
-                              : ::WriteFile(handle, at, units, &written, nullptr);
+    const BOOL ok = isConsole ? ::WriteConsoleW(handle, at, left, &written, nullptr)
+                              : ::WriteFile(handle, at, left, &written, nullptr);
     if (!ok) return ::GetLastError();
     if (written == 0) return ERROR_WRITE_FAULT;
     at += written * unitBytes;
-    units -= written;
+    *unitsWritten += written;
   }
   return ERROR_SUCCESS;
 }
 
-}  // namespace
+int EncodeForHandle(UINT codePage, const wchar_t* text, int length, std::vector<char>* bytes) {
+  if (length <= 0) return 0;
+  if (length > INT_MAX / 4) {
+    ::SetLastError(ERROR_ARITHMETIC_OVERFLOW);
+    return 0;
+  }
+  const std::size_t capacity = static_cast<std::size_t>(length) * 4;  // the most any code page takes per character
+  if (bytes->size() < capacity) bytes->resize(capacity);
+  // UTF-8 refuses a default character: it needs none.
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+  return ::WideCharToMultiByte(codePage, 0, text, length, bytes->data(), static_cast<int>(capacity), fallback,
+                               nullptr);
+}
 
 DWORD WriteTextToHandle(HANDLE handle, bool isConsole, UINT codePage, const wchar_t* text, int length) {
   if (length <= 0) return ERROR_SUCCESS;
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-  if (isConsole) return WriteAll(handle, true, text, static_cast<DWORD>(length));
-  if (length > INT_MAX / 4) return ERROR_ARITHMETIC_OVERFLOW;
-  // UTF-8 refuses a default character: it needs none.
-  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-  char stackBytes[4096];
-  std::unique_ptr<char[]> heapBytes;
-  char* bytes = stackBytes;
-  const int capacity = length * 4;  // the most any code page takes per character
-  if (capacity > static_cast<int>(sizeof(stackBytes))) {
-    heapBytes = std::make_unique<char[]>(static_cast<std::size_t>(capacity));
-    bytes = heapBytes.get();
-  }
-  const int count = ::WideCharToMultiByte(codePage, 0, text, length, bytes, capacity, fallback, nullptr);
+  DWORD written = 0;
+  if (isConsole) return WriteUnitsToHandle(handle, true, text, static_cast<DWORD>(length), &written);
+  std::vector<char> bytes;
+  const int count = EncodeForHandle(codePage, text, length, &bytes);
   if (count <= 0) return ::GetLastError();
-  return WriteAll(handle, false, bytes, static_cast<DWORD>(count));
+  return WriteUnitsToHandle(handle, false, bytes.data(), static_cast<DWORD>(count), &written);
 }
 
 bool IsConsoleHandle(HANDLE handle) {

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cwchar>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -90,9 +93,11 @@ class DebugFileTest : public testing::Test {
 
   std::wstring Path(const std::wstring& name) const { return folder_ / name; }
   std::string Bytes() { return ReadFileBytes(logger_.DebugFile().FileName()); }
+  // One record, written as the logger thread writes a record alone in its drain.
   bool Write(const wchar_t* message, int level = 3, DWORD thread = 0x1A4, DWORD eventId = 0,
              const wchar_t* user = nullptr) {
-    return logger_.WriteDebugFile({kTenthOfMarch, thread, level, message, eventId, user});
+    const bool taken = logger_.WriteDebugFile({kTenthOfMarch, thread, level, message, eventId, user});
+    return logger_.DebugFile().Flush() && taken;
   }
 
   ScratchFolder folder_;
@@ -151,6 +156,41 @@ TEST_F(DebugFileTest, ALineLongerThanTheFormatLimitIsCutAndStillEndsTheLine) {
   logger_.CloseDebugFile();
   const std::string head = "[10000] (03/10 14:05:09.007):{0x1A4} ";
   EXPECT_EQ(Bytes(), head + std::string(1023 - head.size(), 'x') + "\r\n" + head + "next\r\n");
+}
+
+// A line of printable ASCII text goes straight into the file's bytes, any other the long
+// way: a character that sends its line the long way (beyond ASCII, a control character,
+// a line break), in the message or in the user text, does so wherever it stands, and a
+// plain line comes out the same wherever its text starts in memory.
+TEST_F(DebugFileTest, EveryCharacterIsWrittenTheSameWhereverItStands) {
+  logger_.SetDebugLogLevel(2);  // no date line
+  ASSERT_TRUE(logger_.OpenDebugFile());
+  const struct {
+    wchar_t character;
+    const char* written;
+  } characters[] = {{L'x', "x"}, {L'~', "~"}, {L'\x7F', "\x7F"}, {L'\u00e9', "?"}, {L'\t', "\t"}, {L'\n', "#012"}};
+  const std::string plain = "abcdefghijk";
+  std::string expected;
+  for (const auto& c : characters) {
+    for (const bool inUserText : {false, true}) {
+      for (std::size_t at = 0; at < plain.size(); ++at) {
+        for (std::size_t start = 0; start < 4; ++start) {
+          alignas(16) wchar_t buffer[32] = {};
+          std::copy(plain.begin(), plain.end(), buffer + start);
+          buffer[start + at] = c.character;
+          std::string text = plain;
+          text.replace(at, 1, c.written);
+          const wchar_t* const changed = buffer + start;
+          const RecordView record{kTenthOfMarch, 0x1A4, 1, inUserText ? L"message" : changed, 0,
+                                  inUserText ? changed : nullptr};
+          ASSERT_TRUE(logger_.WriteDebugFile(record));
+          expected += "[10000] (03/10 14:05:09.007):{0x1A4} " + (inUserText ? "{" + text + "} message" : text) + "\r\n";
+        }
+      }
+    }
+  }
+  logger_.CloseDebugFile();
+  EXPECT_EQ(Bytes(), expected);
 }
 
 // Reopening with the same encoding continues the file; another encoding leaves it as it
@@ -323,6 +363,92 @@ TEST_F(DebugFileTest, OneMarkerStaysAfterEveryWrapAndRun) {
     }
   }
   logger_.SetMaxFileSize(0);
+}
+
+// Every file of a folder, by name, as it holds it now.
+std::map<std::wstring, std::string> FilesIn(const std::wstring& folder) {
+  std::map<std::wstring, std::string> files;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      files[found.cFileName] = ReadFileBytes(folder + L"\\" + found.cFileName);
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return files;
+}
+
+// The lines the logger thread takes in one drain are written together, and they leave the
+// files as the same records written one by one leave them: the size limit falls between
+// the same two records, so a batch that crosses it is split there (the rest going to the
+// start after the header, or to the next numbered file after its head), and after every
+// batch the marker follows the newest line wherever older lines follow it.
+TEST_F(DebugFileTest, LinesWrittenTogetherLandAsLinesWrittenOneByOne) {
+  const struct {
+    const char* name;
+    int encoding;
+    int limit;
+    bool newFileWhenFull;
+    bool split;
+  } layouts[] = {
+      {"wrapping, single bytes", 0, 1000, false, false},
+      {"wrapping, UTF-8", 1, 1000, false, false},
+      {"wrapping, UTF-16LE", 2, 1000, false, false},
+      {"a new numbered file when full", 0, 400, true, false},
+      {"split multi-line messages, wrapping", 0, 700, false, true},
+  };
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    const std::string marker = Ascii(layout.encoding, kMarkerLine);
+    const std::string lineEnd = Ascii(layout.encoding, L"\r\n");
+    std::map<std::wstring, std::string> oneByOne;
+    for (const int batch : {1, 4, 9, 1000}) {
+      SCOPED_TRACE(testing::Message() << batch << " records a batch");
+      ScratchFolder folder(L"vdf-batch-");
+      logger_.SetDebugFilePath(folder / L"trace.txt");
+      logger_.SetDebugLogEncoding(layout.encoding);
+      logger_.SetMaxFileSize(layout.limit);
+      DebugLogger::DebugFileLayout fileLayout;
+      fileLayout.newFileWhenFull = layout.newFileWhenFull;
+      fileLayout.splitMultiLineMessages = layout.split;
+      logger_.SetDebugFileLayout(fileLayout);
+      ASSERT_TRUE(logger_.OpenDebugFile());
+      for (int i = 0; i < 80; ++i) {
+        std::wstring message = L"record " + std::to_wstring(i) + L" " + std::wstring((i * 7) % 23, L'.');
+        if (layout.split && i % 5 == 0) message += L"\r\n  and its second line";
+        ASSERT_TRUE(logger_.WriteDebugFile({kTenthOfMarch, 0x1A4, 3, message.c_str(), 0, nullptr}));
+        if ((i + 1) % batch != 0) continue;
+        ASSERT_TRUE(logger_.DebugFile().Flush());
+        // Whole lines up to where the next line goes; the one marker right there when
+        // older lines follow.
+        const std::string bytes = Bytes();
+        const auto at = static_cast<std::size_t>(logger_.DebugFile().Position());
+        ASSERT_LE(at, bytes.size());
+        // Right after a wrap the next line goes after the header.
+        ASSERT_GE(at, Header(layout.encoding).size());
+        if (at > Header(layout.encoding).size()) {
+          EXPECT_EQ(bytes.substr(at - lineEnd.size(), lineEnd.size()), lineEnd) << "after record " << i;
+        }
+        const std::size_t markerAt = bytes.find(marker);
+        if (at < bytes.size()) {
+          EXPECT_EQ(markerAt, at) << "after record " << i;
+        }
+        EXPECT_EQ(markerAt, bytes.rfind(marker)) << "after record " << i;
+      }
+      logger_.CloseDebugFile();
+      const std::map<std::wstring, std::string> files = FilesIn(folder.path());
+      EXPECT_EQ(files.size() > 1, layout.newFileWhenFull);
+      if (batch == 1) {
+        oneByOne = files;
+      } else {
+        EXPECT_EQ(files, oneByOne);
+      }
+    }
+  }
+  logger_.SetMaxFileSize(0);
+  logger_.SetDebugFileLayout({});
 }
 
 // A line cut at the formatting limit ends in one CR LF, also where the cut falls inside
@@ -624,7 +750,9 @@ TEST_F(DebugFileTest, ObstaclesToTheNextDaysFileAreToldOnceWhileTheConsoleGoesOn
 }
 
 // A file the system refuses to write to (here a device that is always full, as Wine
-// shows the Linux one): the failure is told once, for every record it costs.
+// shows the Linux one): the failure is told once, each record it costs is counted once
+// however many lines it has and however many records shared the write, and the next
+// lines go where the refused ones would have.
 TEST_F(DebugFileTest, AFailedWriteIsToldOncePerRunOfTheSameError) {
   const std::wstring full = L"Z:\\dev\\full";
   if (!UniqueFileHandle(::CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -632,8 +760,20 @@ TEST_F(DebugFileTest, AFailedWriteIsToldOncePerRunOfTheSameError) {
     GTEST_SKIP() << "no device that is always full";
   }
   logger_.SetDebugFilePath(full);
+  DebugLogger::DebugFileLayout layout;
+  layout.splitMultiLineMessages = true;
+  logger_.SetDebugFileLayout(layout);
   EXPECT_FALSE(logger_.OpenDebugFile()) << "its date line could not be written";
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Write(L"refused"));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Write(L"refused alone"));
+  EXPECT_EQ(logger_.DebugFile().LostLines(), 3u);
+  // One batch: a record, one of three lines, another record.
+  for (const wchar_t* message : {L"refused", L"three\r\nlines\r\nrefused", L"refused"}) {
+    EXPECT_TRUE(logger_.WriteDebugFile({kTenthOfMarch, 0x1A4, 3, message, 0, nullptr}));
+  }
+  EXPECT_FALSE(logger_.DebugFile().Flush());
+  EXPECT_EQ(logger_.DebugFile().LostLines(), 6u);
+  EXPECT_EQ(logger_.DebugFile().Position(), 0);
+  logger_.SetDebugFileLayout({});
   // The logger is not running: what it would tell its other outputs waits in its queue.
   std::vector<std::wstring> told;
   while (std::unique_ptr<LogRecord> record = logger_.Queue().Pop()) told.emplace_back(record->Message());
@@ -641,6 +781,30 @@ TEST_F(DebugFileTest, AFailedWriteIsToldOncePerRunOfTheSameError) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0],
             L"[DIAG] Could not write debug trace file " + full + L" : " + Win32CallError(L"WriteFile", ERROR_DISK_FULL));
+}
+
+// A drain's lines wait to be written together only until the drain ends: while the
+// logger thread sleeps, every record it took is in the file and on the console (here a
+// file too).
+TEST_F(DebugFileTest, EveryLineOfADrainIsWrittenBeforeTheLoggerThreadSleeps) {
+  const std::wstring consolePath = Path(L"console.txt");
+  UniqueFileHandle console(::CreateFileW(consolePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(console);
+  const HANDLE standardOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  ::SetStdHandle(STD_OUTPUT_HANDLE, console.get());
+  logger_.SetConsoleLogEnabled(true);
+  ASSERT_TRUE(logger_.Start());
+  ASSERT_TRUE(WaitForRunning(logger_));
+  for (int i = 0; i < 3; ++i) logger_.AddRecord(3, 0, 0, (L"drained " + std::to_wstring(i)).c_str(), nullptr);
+  const auto holdsAll = [](const std::string& bytes) {
+    return bytes.find("} drained 0\r\n") != std::string::npos && bytes.find("} drained 2\r\n") != std::string::npos;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return holdsAll(Bytes()) && holdsAll(ReadFileBytes(consolePath)); }));
+  EXPECT_TRUE(logger_.IsRunning());
+  logger_.Stop();
+  ::SetStdHandle(STD_OUTPUT_HANDLE, standardOutput);
+  logger_.SetConsoleLogEnabled(false);
 }
 
 TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
@@ -665,6 +829,44 @@ TEST_F(DebugFileTest, TheChangeOfDateStartsTheNextDailyFile) {
   EXPECT_EQ(tenth.find("eleventh"), std::string::npos);
   EXPECT_NE(next.find("Current Date: 2024/03/11\r\n"), std::string::npos);
   EXPECT_NE(next.find("} on the eleventh\r\n"), std::string::npos);
+}
+
+// The message of every line of a file (what follows the thread), but the thread report.
+std::vector<std::string> MessagesOf(const std::string& bytes) {
+  std::vector<std::string> messages;
+  for (const std::string& line : CrLfLines(bytes)) {
+    const std::string message = line.substr(line.find("} ") + 2);
+    if (message.rfind("[DIAG] EVENT=Thread_report", 0) != 0) messages.push_back(message);
+  }
+  return messages;
+}
+
+void TurnTheDayAtRecord49(const LogRecord& record) {
+  if (record.Message() == L"r049") g_now.wDay = 11;
+}
+
+// One drain takes every record, and the date changes while it handles the fiftieth: the
+// records before the change wait to be written together, yet reach the old day's file,
+// and the next day's file gets its head, then the records after the change.
+TEST_F(DebugFileTest, AChangeOfDateInsideABatchSplitsItBetweenTheTwoDays) {
+  DebugLogger::DebugFileLayout layout;
+  layout.dailyFiles = true;
+  logger_.SetDebugFileLayout(layout);
+  std::vector<std::string> tenth = {"Current Date: 2024/03/10"};
+  std::vector<std::string> eleventh = {"Current Date: 2024/03/11"};
+  for (int i = 0; i < 100; ++i) {
+    char text[8];
+    std::snprintf(text, sizeof(text), "r%03d", i);
+    logger_.AddRecord(3, 0, 0, std::wstring(text, text + 4).c_str(), nullptr);
+    (i < 50 ? tenth : eleventh).push_back(text);
+  }
+  logger_.SetRecordHook(&TurnTheDayAtRecord49);
+  ASSERT_TRUE(logger_.Start());
+  logger_.Stop();  // the stop's drain takes the whole queue
+  logger_.SetRecordHook(nullptr);
+  EXPECT_EQ(MessagesOf(ReadFileBytes(Path(L"trace20240310.txt"))), tenth);
+  EXPECT_EQ(MessagesOf(ReadFileBytes(Path(L"trace20240311.txt"))), eleventh);
+  logger_.SetDebugFileLayout({});
 }
 
 // While the queue overflows the other outputs are left out, never the file.

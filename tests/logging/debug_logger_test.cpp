@@ -397,6 +397,7 @@ TEST_F(ConsoleLogger, LineHasCodeTimeThreadAndMessageByteForByte) {
   logger_.WriteConsole({time, 0x1A4, 6, L"above the threshold", 0});
   logger_.SetConsoleLogEnabled(false);
   logger_.WriteConsole({time, 0x1A4, 1, L"console off", 0});
+  logger_.FlushOutputs();
   EXPECT_EQ(capture.Finish(),
             "[30000] (14:05:09.007):{0x01A4} plain message\r\n"
             "[30001] (14:05:09.007):{0x01A4} any level\r\n"
@@ -415,6 +416,7 @@ TEST_F(ConsoleLogger, TextOutsideAsciiKeepsItsRestThroughAPipe) {
   const SYSTEMTIME time{2026, 12, 3, 9, 14, 5, 9, 7};
   StdoutCapture capture;
   logger_.WriteConsole({time, 0x1A4, 3, message, 0});
+  logger_.FlushOutputs();
   const std::string line = capture.Finish();
   EXPECT_EQ(line, std::string("[30000] (14:05:09.007):{0x01A4} ") + expected + "\r\n");
   EXPECT_NE(line.find(" world"), std::string::npos);

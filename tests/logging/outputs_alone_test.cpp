@@ -17,6 +17,7 @@
 #include "registry/registry.h"
 #include "support/scratch_folder.h"
 #include "support/stdout_capture.h"
+#include "win32/unique_resource.h"
 #include "win32/unique_socket.h"
 
 namespace {
@@ -63,12 +64,54 @@ TEST(OutputAlone, TheDebugFileWritesItsHeadAndRecordsAndTellsItsFailures) {
   EXPECT_EQ(file.LostLines(), 1u);
 }
 
-TEST(OutputAlone, TheConsoleWritesOneLinePerRecord) {
+// The console writes the lines it holds together (several writes here: more lines than
+// one batch takes), each line whole and in order.
+TEST(OutputAlone, TheConsoleWritesItsLinesTogetherWholeAndInOrder) {
+  constexpr int kRecords = 3000;
   ConsoleOutput console(STD_OUTPUT_HANDLE);
   StdoutCapture captured;
-  console.Write(RecordView{kTenthOfMarch, 0x1A4, 1, L"to the\nconsole", 0x6FFF7531, nullptr});
-  EXPECT_EQ(captured.Finish(), "[30001] (14:05:09.007):{0x01A4} to the#012console\r\n");
+  std::string expected;
+  for (int i = 0; i < kRecords; ++i) {
+    const std::wstring message = L"record " + std::to_wstring(i) + L"\nof the console";
+    console.Write(RecordView{kTenthOfMarch, 0x1A4, 1, message.c_str(), 0x6FFF7531, nullptr});
+    expected += "[30001] (14:05:09.007):{0x01A4} record " + std::to_string(i) + "#012of the console\r\n";
+  }
+  console.Flush();
+  EXPECT_EQ(captured.Finish(), expected);
   EXPECT_EQ(console.FailedLines(), 0u);
+}
+
+// A write the system refuses costs every line it held, and each is counted.
+TEST(OutputAlone, TheConsoleCountsEveryLineOfAFailedWrite) {
+  constexpr int kRecords = 3000;
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+  UniqueHandle pipeWrite(write);
+  { UniqueHandle reader(read); }  // gone before the first write
+  UniqueFileHandle full(::CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+  const struct {
+    const char* name;
+    HANDLE handle;
+  } cases[] = {{"a pipe whose reader has gone", pipeWrite.get()}, {"a full device", full.get()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.handle) {
+      std::printf("skipped \"%s\": none here\n", c.name);
+      continue;
+    }
+    ConsoleOutput console(STD_ERROR_HANDLE);
+    const HANDLE previous = ::GetStdHandle(STD_ERROR_HANDLE);
+    ASSERT_TRUE(::SetStdHandle(STD_ERROR_HANDLE, c.handle));
+    for (int i = 0; i < kRecords; ++i) {
+      console.Write(RecordView{kTenthOfMarch, 0x1A4, 1, L"refused", 0, nullptr});
+    }
+    console.Flush();
+    ::SetStdHandle(STD_ERROR_HANDLE, previous);
+    EXPECT_EQ(console.FailedLines(), static_cast<std::uint64_t>(kRecords));
+    EXPECT_NE(console.LastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  }
 }
 
 TEST(OutputAlone, SyslogSendsTheRecordsLineToItsCollector) {
