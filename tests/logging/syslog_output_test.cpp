@@ -556,7 +556,8 @@ TEST_F(SyslogCollectors, TheLoggerWakesForARelpCollectorsSocketBetweenItsCycles)
   // The open: "1 open LEN DATA\n", DATA holding line feeds of its own.
   std::string open;
   char chunk[1024];
-  for (int count; open.find("commands=syslog") == std::string::npos && LoopbackSocket::Readable(connection.get(), 5000) &&
+  for (int count; open.find("commands=syslog") == std::string::npos &&
+                  LoopbackSocket::Readable(connection.get(), 5000) &&
                   (count = ::recv(connection.get(), chunk, sizeof(chunk), 0)) > 0;) {
     open.append(chunk, static_cast<std::size_t>(count));
   }

@@ -353,8 +353,10 @@ std::wstring LoggerUsage() {
       L"\n"
       L"Numbers are decimal; event identifiers may also be 0x and hexadecimal digits.\n"
       L"On exit prints to standard error: summary: records=N gated=G seconds=S rate=R/s\n"
-      L"(records the logger accepted, and those its level gate dropped). Exit status: 0;\n"
-      L"1 when a record could not be written to the console or the debug file, or the\n"
-      L"input could not be read; 2 for bad usage.\n";
+      L"(records the logger accepted, and those its level gate dropped), then for each\n"
+      L"/relp, /tls or /relp+tls collector: collector: HOST:PORT/KIND delivered=N\n"
+      L"dropped=D undelivered=U. Exit status: 0; 1 when a record could not be written to\n"
+      L"the console or the debug file, or such a collector did not get every record, or\n"
+      L"the input could not be read; 2 for bad usage.\n";
   return text;
 }
