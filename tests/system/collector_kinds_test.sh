@@ -9,7 +9,8 @@
 #   collector_kinds_test.sh <wine-run> <varrowmere-logger.exe> <wire_relay.exe> relp|tls|relp-tls
 #
 # relp      100,000 records while the collector is stopped by its pid and started again
-#           2 s later, over RELP and, for the comparison, over the Part's TCP; the
+#           2 s later, over RELP and, for the comparison, over the Part's TCP; a network
+#           that fails with acknowledgements lost (duplicates within the window); the
 #           held-bytes bound and one [DIAG] per run of drops
 # tls       10,000 records over /tls; a server certificate of another CA, a wrong CA file,
 #           an address and a name mismatch refused with no line delivered; no CA, a bad CA
@@ -322,6 +323,54 @@ case "$group" in
     echo "restart table: kind sent arrived unique duplicates"
     echo "restart table: $relp_row"
     echo "restart table: $tcp_row"
+
+    # A network that fails: a relay passes the records but swallows the collector's answers
+    # for half a second, then resets both connections. The collector keeps frames whose
+    # acknowledgements the logger never saw, and the logger sends them again on its next
+    # connection, through a second relay on the same port: they arrive twice, at most a
+    # window (128) of them, and no record is lost.
+    cut_port=$(next_free_port $((relay_port + 1)))
+    relay_port=$cut_port
+    rm -f "$work/cut.fifo"
+    mkfifo "$work/cut.fifo"
+    "$wine_run" "$relay" "$cut_port" "$relp_port" "$(windows_path "$work/cut.wire")" cut-after 200000 \
+      >"$work/cut.relay" 2>&1 &
+    cut_relay_pid=$!
+    wait_until 10 listens "$cut_port" || fail "cut: the relay did not start: $(cat "$work/cut.relay")"
+    "$wine_run" "$logger" --no-event-log --console --level 4 --no-header --syslog "127.0.0.1:$cut_port/relp" \
+      --stdin <"$work/cut.fifo" >"$work/cut.console" 2>"$work/cut.err" &
+    cut_logger_pid=$!
+    exec 3>"$work/cut.fifo"
+    (
+      for ((chunk = 0; chunk < 20; chunk++)); do
+        records cut $((chunk * 1000 + 1)) $((chunk * 1000 + 1000))
+        sleep 0.1
+      done
+    ) >&3 &
+    cut_feeder_pid=$!
+    wait "$cut_relay_pid" || fail "cut: the relay failed: $(cat "$work/cut.relay")"
+    # Without the input pipe, whose end must close when the test closes it.
+    "$wine_run" "$relay" "$cut_port" "$relp_port" "$(windows_path "$work/cut-again.wire")" \
+      >"$work/cut-again.relay" 2>&1 3>&- &
+    again_relay_pid=$!
+    wait "$cut_feeder_pid"
+    all_unique() { (($(unique_count cut relp) >= 20000)); }
+    wait_until 30 all_unique
+    exec 3>&-
+    wait "$cut_logger_pid"
+    status=$?
+    wait "$again_relay_pid"
+    total=$(stored_count cut relp)
+    unique=$(unique_count cut relp)
+    echo "cut: sent 20000, arrived $total, unique $unique, duplicates $((total - unique));" \
+      "$(cat "$work/cut.relay"); $(collector_line cut)"
+    if ((status != 0 || unique != 20000 || total - unique > 128 || total == unique)) || ! all_delivered cut; then
+      fail "cut: status $status: $(cat "$work/cut.err"); $(grep DIAG "$work/cut.console")"
+    elif ! shows 'EVENTMSG="Connection lost to 127.0.0.1:' cut; then
+      fail "cut: the logger did not see its connection lost: $(grep DIAG "$work/cut.console")"
+    else
+      echo "ok: cut: every record arrived; $((total - unique)) sent again arrived twice, within the window"
+    fi
 
     # Beyond the held-bytes bound the oldest records go, in one [DIAG] per run of drops;
     # the newest arrive once the collector is back.
