@@ -169,7 +169,7 @@ void DebugLogger::Run() {
   for (;;) {
     ConnectSyslogTargets();
     // A caller waiting for room in the queue ends the sleep early.
-    const bool stopRequested = queue_.WaitBetweenDrains(StopEvent(), cycleMs_) == 1;
+    const bool stopRequested = WaitBetweenDrains() == 1;
 
     // A drain empties the queue, records added while it runs included.
     for (;;) {
@@ -199,6 +199,29 @@ void DebugLogger::Run() {
         ReadSettings();
       }
     }
+  }
+}
+
+int DebugLogger::WaitBetweenDrains() {
+  // The wait is in real time, whatever clock the settings run on.
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    std::int64_t remainingMs = cycleMs_;
+    if (cycleMs_ >= 0) {
+      const std::int64_t elapsed = static_cast<DWORD>(::GetTickCount() - start);
+      // Only a look at the stop request once the cycle is over: a collector that keeps
+      // its socket busy must not keep the drain waiting.
+      if (elapsed >= cycleMs_) return queue_.WaitBetweenDrains(StopEvent(), 0);
+      remainingMs = cycleMs_ - elapsed;
+    }
+    // A collector's socket wakes the thread too, so its acknowledgements and handshakes
+    // advance as they come instead of once a cycle (a backlog after a reconnect would
+    // otherwise drain one window a cycle).
+    HANDLE collectors[LogQueue::kMaxOtherEvents];
+    const std::size_t count = syslog_.ReadinessEvents(collectors, std::size(collectors));
+    const int woken = queue_.WaitBetweenDrains(StopEvent(), remainingMs, collectors, count);
+    if (woken < 3) return woken;
+    syslog_.ServiceCollectors();
   }
 }
 
@@ -292,7 +315,9 @@ void DebugLogger::OpenEventLog() {
 LONG DebugLogger::CloseEventLog() { return eventLog_.Close(); }
 
 void DebugLogger::OpenSyslog() {
-  if (sysLogEnabled_) syslog_.Open(syslogServerList_);
+  if (!sysLogEnabled_) return;
+  syslog_.SetCollectorSettings(syslogCollectors_);
+  syslog_.Open(syslogServerList_);
 }
 
 void DebugLogger::ConnectSyslogTargets() {

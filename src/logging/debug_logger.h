@@ -195,6 +195,16 @@ class DebugLogger : public Thread {
   }
   void SetSyslogServerList(const std::string& servers) { syslogServerList_ = servers; }
   void SetSyslogFacility(int facility) noexcept { syslogFacility_ = facility; }
+  // The collectors of the kinds "/tls", "/relp" and "/relp+tls" (see SyslogOutput): the
+  // CA file (PEM or DER) their certificates must lead to, a client certificate (PFX) for
+  // those that ask for one, and the bound in bytes on the lines held for each of them.
+  // They apply from the next open of the syslog output.
+  void SetSyslogCaFile(const std::wstring& path) { syslogCollectors_.caFile = path; }
+  void SetSyslogClientCertificate(const std::wstring& pfxPath, const std::wstring& password = L"") {
+    syslogCollectors_.clientCertificateFile = pfxPath;
+    syslogCollectors_.clientCertificatePassword = password;
+  }
+  void SetSyslogHeldByteLimit(std::size_t bytes) noexcept { syslogCollectors_.heldByteLimit = bytes; }
   void SetQueueLimit(int limit) noexcept { queueLimit_ = limit; }
   // The bound on the bytes queued records hold (0: none); callers wait at it.
   void SetQueueByteLimit(std::size_t bytes) noexcept { queue_.SetByteLimit(bytes); }
@@ -243,6 +253,7 @@ class DebugLogger : public Thread {
   const std::wstring& ApplicationName() const noexcept { return applicationName_; }
   const std::string& SyslogServerList() const noexcept { return syslogServerList_; }
   int SyslogFacility() const noexcept { return syslogFacility_; }
+  const SyslogCollectorSettings& SyslogCollectors() const noexcept { return syslogCollectors_; }
   const std::wstring& DebugFilePath() const noexcept { return debugFile_.GetSettings().path; }
   const DebugFileLayout& GetDebugFileLayout() const noexcept { return debugFile_.GetSettings().layout; }
   bool ReportOnOpen() const noexcept { return reportOnOpen_; }
@@ -253,6 +264,8 @@ class DebugLogger : public Thread {
   ConsoleOutput& Console() noexcept { return console_; }
   ConsoleOutput& ConsoleCopy() noexcept { return consoleCopy_; }
   DebugFileOutput& DebugFile() noexcept { return debugFile_; }
+  // The syslog output (owner: what became of the collectors' lines, after Stop).
+  const SyslogOutput& Syslog() const noexcept { return syslog_; }
 
   // ---- Outputs: logger thread, or the owner while the thread does not run ----
 
@@ -315,6 +328,10 @@ class DebugLogger : public Thread {
   void WriteDirect(const SYSTEMTIME& time, int level, const wchar_t* message);
   void OpenOutputs();
   void CloseOutputs();
+  // The wait between drains: until a stop request, a caller waiting for room, or the end
+  // of the cycle, serving the collectors whose sockets have something meanwhile. Answers
+  // as LogQueue::WaitBetweenDrains does (1: stop).
+  int WaitBetweenDrains();
   // The head of a debug file just opened: the date line, the thread report and the
   // environment report, when the file's threshold takes information.
   bool WriteDebugFileHead(DebugFileOutput& file);
@@ -332,6 +349,7 @@ class DebugLogger : public Thread {
   // Owner-set: comma-separated collectors and the facility of syslog lines.
   std::string syslogServerList_;
   int syslogFacility_ = 0;
+  SyslogCollectorSettings syslogCollectors_;
   // The outputs, each owning its own state; used by the logger thread only.
   EventLogOutput eventLog_;
   ConsoleOutput console_{STD_OUTPUT_HANDLE};

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <iterator>
+#include <string_view>
 #include <utility>
 
 #include "logging/line_breaks.h"
@@ -80,6 +82,9 @@ SyslogTarget TargetOf(const std::string& entry) {
     if (::_stricmp(rest, "/tcp") == 0) {
       target.socketType = SOCK_STREAM;
       target.protocol = IPPROTO_TCP;
+    } else if ((target.collectorKind = CollectorKindOf(rest))) {
+      target.socketType = SOCK_STREAM;
+      target.protocol = IPPROTO_TCP;
     }
   }
   target.address.sin_port = ::htons(static_cast<u_short>(port & 0xFFFF));
@@ -100,7 +105,33 @@ bool ToAnsiCodePage(const wchar_t* line, char* bytes, int capacity) {
   return ::GetLastError() == ERROR_INVALID_FLAGS && WideToNarrowInto(bytes, line, capacity, codePage) != nullptr;
 }
 
+// The collector as the connection messages name it: "host:port".
+std::wstring CollectorName(const SyslogTarget& target) {
+  wchar_t host[kReportedHostChars];
+  if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) == nullptr) {
+    host[0] = L'\0';
+  }
+  return std::wstring(host) + L":" + std::to_wstring(::ntohs(target.address.sin_port));
+}
+
+// A notice's error for the ERROR field: a socket or system error in decimal, as the other
+// connection messages give it; a security status (SEC_E_*, CRYPT_E_*) in hexadecimal.
+std::wstring ErrorField(DWORD code) {
+  if (code <= 0xFFFF) return std::to_wstring(code);
+  wchar_t text[16];
+  ::_snwprintf(text, std::size(text) - 1, L"0x%08lX", static_cast<unsigned long>(code));
+  text[std::size(text) - 1] = L'\0';
+  return text;
+}
+
 }  // namespace
+
+bool SyslogOutput::NamesTlsCollector(const std::string& serverList) {
+  for (const SyslogTarget& target : ParseServerList(serverList)) {
+    if (target.collectorKind && UsesTls(*target.collectorKind)) return true;
+  }
+  return false;
+}
 
 std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
   const std::string list = serverList.substr(0, kMaxServerListBytes);
@@ -133,7 +164,126 @@ void SyslogOutput::Open(const std::string& serverList) {
     hostName_ = L"LocalHost";
   }
   targets_ = ParseServerList(serverList);
+  credentials_.reset();
+  credentialsProblem_.clear();
+  if (NamesTlsCollector(serverList) && !collectorSettings_.caFile.empty()) {
+    credentials_ = TlsClientCredentials::Load(collectorSettings_.caFile, collectorSettings_.clientCertificateFile,
+                                              collectorSettings_.clientCertificatePassword, credentialsProblem_);
+    if (!credentials_) {
+      LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_TLS_credentials_failed, EVENTMSG=\"TLS credentials: %s\"",
+                 credentialsProblem_.c_str());
+    }
+  }
+  for (SyslogTarget& target : targets_) {
+    if (target.collectorKind) OpenCollector(target);
+  }
   started_ = true;
+}
+
+void SyslogOutput::OpenCollector(SyslogTarget& target) {
+  const bool tls = UsesTls(*target.collectorKind);
+  // Nothing goes to a TLS collector unchecked, nor in clear: without credentials it gets
+  // no link at all.
+  if (tls && !credentials_) {
+    const std::wstring why = collectorSettings_.caFile.empty()
+                                 ? L"a TLS collector needs a CA file to check it by, and none was given"
+                                 : L"the TLS credentials did not load: " + credentialsProblem_;
+    target.lastProblem = L"Refused " + CollectorName(target) + L": " + why + L"; nothing goes to it";
+    LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_refused, ERROR=0, EVENTMSG=\"%s\"", target.lastProblem.c_str());
+    return;
+  }
+  CollectorLinkSettings settings;
+  settings.kind = *target.collectorKind;
+  settings.serverName = target.host;
+  settings.credentials = tls ? credentials_.get() : nullptr;
+  settings.connectTimeLimitMs = kConnectLimitMs;
+  settings.heldByteLimit = collectorSettings_.heldByteLimit;
+  target.link = std::make_unique<CollectorLink>(std::move(settings));
+}
+
+void SyslogOutput::ConnectCollector(SyslogTarget& target) {
+  if (!target.link) return;
+  const DWORD now = ::GetTickCount();
+  if (target.link->NeedsConnect(now)) {
+    if (Resolve(target)) {
+      target.link->Connect(target.address, now);
+    } else {
+      ReportConnectError(target, ::WSAGetLastError());
+    }
+  }
+  target.link->Service(now);
+  ReportCollectorNotices(target);
+}
+
+void SyslogOutput::ReportCollectorNotices(SyslogTarget& target) {
+  CollectorNotice notice;
+  while (target.link->TakeNotice(notice)) {
+    const wchar_t* event = L"Syslog_disconnected";
+    switch (notice.kind) {
+      case CollectorNotice::Kind::kConnected:
+        // A name that fails to resolve later is told again.
+        target.lastError = 0;
+        LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"%s\"", notice.text.c_str());
+        continue;
+      case CollectorNotice::Kind::kConnectFailed:
+      case CollectorNotice::Kind::kLost:
+        break;
+      case CollectorNotice::Kind::kRefused:
+        event = L"Syslog_refused";
+        break;
+      case CollectorNotice::Kind::kDropping:
+        event = L"Syslog_lines_dropped";
+        break;
+      case CollectorNotice::Kind::kLineRefused:
+        event = L"Syslog_line_refused";
+        break;
+    }
+    if (notice.kind != CollectorNotice::Kind::kDropping) target.lastProblem = notice.text;
+    LogMessage(kLogDebug, L"[DIAG] EVENT=%s, ERROR=%s, EVENTMSG=\"%s\"", event, ErrorField(notice.code).c_str(),
+               notice.text.c_str());
+  }
+}
+
+std::size_t SyslogOutput::ReadinessEvents(HANDLE* events, std::size_t capacity) const {
+  std::size_t count = 0;
+  if (!started_) return 0;
+  for (const SyslogTarget& target : targets_) {
+    if (count == capacity) break;
+    if (!target.link) continue;
+    if (const HANDLE event = target.link->ReadinessEvent()) events[count++] = event;
+  }
+  return count;
+}
+
+void SyslogOutput::ServiceCollectors() {
+  if (!started_) return;
+  for (SyslogTarget& target : targets_) {
+    if (!target.link) continue;
+    target.link->Service(::GetTickCount());
+    ReportCollectorNotices(target);
+  }
+}
+
+void SyslogOutput::CloseCollectors() {
+  // One time limit for all of them: the logger thread waits no longer than for one.
+  const DWORD start = ::GetTickCount();
+  for (SyslogTarget& target : targets_) {
+    if (!target.link) continue;
+    const DWORD elapsed = ::GetTickCount() - start;
+    target.link->Finish(elapsed < kConnectLimitMs ? kConnectLimitMs - elapsed : 0);
+    ReportCollectorNotices(target);
+    target.delivered += target.link->Delivered();
+    target.dropped += target.link->Dropped();
+    target.undelivered += target.link->HeldCount();
+    if (target.link->HeldCount() > 0) {
+      LogMessage(kLogDebug,
+                 L"[DIAG] EVENT=Syslog_lines_dropped, ERROR=0, EVENTMSG=\"%I64u lines held for %s were not delivered "
+                 L"by the close\"",
+                 static_cast<unsigned long long>(target.link->HeldCount()), CollectorName(target).c_str());
+    }
+    target.link.reset();
+  }
+  credentials_.reset();
 }
 
 void SyslogOutput::ReportConnectError(SyslogTarget& target, int error) {
@@ -152,6 +302,10 @@ void SyslogOutput::Connect(bool blocking) {
   // A closed output has no socket library to connect with; it starts afresh at Open.
   if (!started_) return;
   for (SyslogTarget& target : targets_) {
+    if (target.collectorKind) {
+      ConnectCollector(target);
+      continue;
+    }
     if (!target.socket) {
       if (!Resolve(target)) {
         ReportConnectError(target, ::WSAGetLastError());
@@ -306,6 +460,22 @@ void SyslogOutput::Write(const RecordView& record) {
   bool converted = false;
   int byteCount = 0;
   for (SyslogTarget& target : targets_) {
+    if (target.collectorKind) {
+      if (!target.link) {
+        ++target.undelivered;
+        continue;
+      }
+      if (!converted) {
+        if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
+        byteCount = static_cast<int>(std::strlen(bytes));
+        converted = true;
+      }
+      // The same line, without its line feed: these kinds frame each line themselves.
+      const std::size_t length = byteCount > 0 && bytes[byteCount - 1] == '\n' ? byteCount - 1 : byteCount;
+      target.link->Write(std::string_view(bytes, length), ::GetTickCount());
+      ReportCollectorNotices(target);
+      continue;
+    }
     // A connect that the pass did not wait for may have finished since.
     if (target.connecting && target.connectLookedAt != ::GetTickCount()) {
       target.connectLookedAt = ::GetTickCount();
@@ -416,6 +586,7 @@ void SyslogOutput::Close() {
     target.lastError = 0;
     target.state = SyslogTarget::kDisconnected;
   }
+  CloseCollectors();
   socketLibrary_.reset();
   started_ = false;
 }

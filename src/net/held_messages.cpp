@@ -22,10 +22,7 @@ HeldMessages::PushOutcome HeldMessages::Push(std::string_view message, std::size
     messages_.emplace_back(message);
   }
 
-  if (outcome.dropped == 0) {
-    droppedInRun_ = 0;
-    return outcome;
-  }
+  if (outcome.dropped == 0) return outcome;
   outcome.dropRunBegan = droppedInRun_ == 0;
   droppedInRun_ += outcome.dropped;
   droppedTotal_ += outcome.dropped;
@@ -35,4 +32,6 @@ HeldMessages::PushOutcome HeldMessages::Push(std::string_view message, std::size
 void HeldMessages::PopFront() {
   bytes_ -= messages_.front().size();
   messages_.pop_front();
+  // The collector takes messages again: the run of drops, if any, is over.
+  droppedInRun_ = 0;
 }

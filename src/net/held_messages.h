@@ -13,8 +13,10 @@
 // dropped.
 //
 // Drops come in runs (a collector that is down or slow costs many messages in a row):
-// the first push that drops after one that did not begins a run, so the owner can tell
-// each run once instead of each message.
+// the first push that drops begins a run, and the run lasts until a message leaves the
+// front for the collector (PopFront), so the owner can tell each run once instead of
+// each message. A push that happens to fit in the room an earlier drop left (a short
+// message after a long one went) does not end it.
 //
 // Threading: one owner thread (the logger thread); no lock.
 class HeldMessages {
@@ -37,7 +39,7 @@ class HeldMessages {
   const std::string& Front() const { return messages_.front(); }
   // Every message dropped since this queue was made.
   std::uint64_t DroppedTotal() const noexcept { return droppedTotal_; }
-  // Dropped in the run under way (0 when the last push dropped nothing).
+  // Dropped in the run under way (0 once a message left for the collector since).
   std::uint64_t DroppedInRun() const noexcept { return droppedInRun_; }
 
  private:

@@ -12,8 +12,18 @@
 
 #include "win32/unique_resource.h"
 
+// The security support interface (SSPI) of secur32.dll, through the function table it
+// hands out, loaded at the first call rather than imported: an import would load
+// secur32, and the security packages it loads in turn (Kerberos, NTLM), into every
+// program that links the logger, whether it has a TLS collector or not; under Wine that
+// load also starts the program's socket library, which then never ends. Null when
+// secur32.dll cannot be loaded; *error (when given) then holds the system's error code.
+// Any thread; the load happens once.
+const SecurityFunctionTableW* SecurityInterface(DWORD* error = nullptr) noexcept;
+
 // SSPI handles are a pair of words, not a pointer, and the calls that make them write
-// into the caller's handle: this owner hands out the address of its own.
+// into the caller's handle: this owner hands out the address of its own. A valid handle
+// was made through SecurityInterface(), which is therefore there to release it.
 template <typename Traits>
 class UniqueSecurityHandle {
  public:
@@ -52,10 +62,10 @@ class UniqueSecurityHandle {
 };
 
 struct CredentialsHandleTraits {
-  static void close(SecHandle* handle) noexcept { ::FreeCredentialsHandle(handle); }
+  static void close(SecHandle* handle) noexcept { SecurityInterface()->FreeCredentialsHandle(handle); }
 };
 struct SecurityContextTraits {
-  static void close(SecHandle* handle) noexcept { ::DeleteSecurityContext(handle); }
+  static void close(SecHandle* handle) noexcept { SecurityInterface()->DeleteSecurityContext(handle); }
 };
 
 using UniqueCredentials = UniqueSecurityHandle<CredentialsHandleTraits>;
@@ -65,7 +75,7 @@ using UniqueSecurityContext = UniqueSecurityHandle<SecurityContextTraits>;
 struct ContextBufferTraits {
   using pointer = void*;
   static pointer none() noexcept { return nullptr; }
-  static void close(pointer buffer) noexcept { ::FreeContextBuffer(buffer); }
+  static void close(pointer buffer) noexcept { SecurityInterface()->FreeContextBuffer(buffer); }
 };
 
 struct CertStoreTraits {

@@ -63,7 +63,7 @@ SECURITY_STATUS TlsClientChannel::HandshakeStep(std::string* incoming, std::stri
 
   const bool first = !context_;
   SEC_WCHAR* target = targetName_.empty() ? nullptr : targetName_.data();
-  const SECURITY_STATUS status = ::InitializeSecurityContextW(
+  const SECURITY_STATUS status = SecurityInterface()->InitializeSecurityContextW(
       credentials_.Handle(), first ? nullptr : context_.get(), target, kContextRequirements, 0, 0,
       incoming != nullptr ? &inputDesc : nullptr, 0, first ? context_.put() : context_.get(), &outputDesc,
       &attributes, nullptr);
@@ -125,7 +125,8 @@ TlsClientChannel::Progress TlsClientChannel::RunHandshake(std::string& incoming,
 
 TlsClientChannel::Progress TlsClientChannel::Establish() {
   PCCERT_CONTEXT serverCertificate = nullptr;
-  SECURITY_STATUS status = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &serverCertificate);
+  SECURITY_STATUS status =
+      SecurityInterface()->QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &serverCertificate);
   const UniqueCertContext certificateOwner(serverCertificate);
   if (status != SEC_E_OK || serverCertificate == nullptr) {
     return Fail(Failure::kRefused, L"the server showed no certificate: " +
@@ -135,7 +136,7 @@ TlsClientChannel::Progress TlsClientChannel::Establish() {
   if (!refusal.empty()) return Fail(Failure::kRefused, refusal);
 
   SecPkgContext_ConnectionInfo connection{};
-  status = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection);
+  status = SecurityInterface()->QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection);
   if (status != SEC_E_OK) {
     return Fail(Failure::kHandshake, Win32CallError(L"QueryContextAttributes", static_cast<DWORD>(status)));
   }
@@ -146,7 +147,7 @@ TlsClientChannel::Progress TlsClientChannel::Establish() {
   } else {
     return Fail(Failure::kRefused, L"the server offers no TLS version from 1.2 on");
   }
-  status = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
+  status = SecurityInterface()->QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
   if (status != SEC_E_OK || sizes_.cbMaximumMessage == 0) {
     return Fail(Failure::kHandshake, Win32CallError(L"QueryContextAttributes", static_cast<DWORD>(status)));
   }
@@ -168,7 +169,7 @@ bool TlsClientChannel::Encrypt(std::string_view plain, std::string& outgoing) {
     buffers[2] = {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record + sizes_.cbHeader + chunk};
     buffers[3] = {0, SECBUFFER_EMPTY, nullptr};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-    const SECURITY_STATUS status = ::EncryptMessage(context_.get(), 0, &desc, 0);
+    const SECURITY_STATUS status = SecurityInterface()->EncryptMessage(context_.get(), 0, &desc, 0);
     if (status != SEC_E_OK) {
       outgoing.resize(base);
       Fail(Failure::kRecord, Win32CallError(L"EncryptMessage", static_cast<DWORD>(status)));
@@ -195,7 +196,7 @@ TlsClientChannel::Reading TlsClientChannel::Decrypt(std::string& incoming, std::
     buffers[0] = {static_cast<ULONG>(incoming.size()), SECBUFFER_DATA, incoming.data()};
     for (int i = 1; i < 4; ++i) buffers[i].BufferType = SECBUFFER_EMPTY;
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-    const SECURITY_STATUS status = ::DecryptMessage(context_.get(), &desc, 0, nullptr);
+    const SECURITY_STATUS status = SecurityInterface()->DecryptMessage(context_.get(), &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) return Reading::kOpen;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
       Fail(Failure::kRecord, Win32CallError(L"DecryptMessage", static_cast<DWORD>(status)));
@@ -218,6 +219,6 @@ void TlsClientChannel::Shutdown(std::string& outgoing) {
   DWORD type = SCHANNEL_SHUTDOWN;
   SecBuffer buffer{sizeof(type), SECBUFFER_TOKEN, &type};
   SecBufferDesc desc{SECBUFFER_VERSION, 1, &buffer};
-  if (::ApplyControlToken(context_.get(), &desc) != SEC_E_OK) return;
+  if (SecurityInterface()->ApplyControlToken(context_.get(), &desc) != SEC_E_OK) return;
   HandshakeStep(nullptr, outgoing);
 }

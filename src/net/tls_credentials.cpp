@@ -267,14 +267,21 @@ std::unique_ptr<TlsClientCredentials> TlsClientCredentials::Load(const std::wstr
     schannel.cCreds = 1;
     schannel.paCred = clientCertificates;
   }
+  DWORD loadError = ERROR_SUCCESS;
+  if (SecurityInterface(&loadError) == nullptr) {
+    error = L"secur32.dll: " + Win32CallError(L"LoadLibrary", loadError);
+    return nullptr;
+  }
   SECURITY_STATUS status =
-      ::AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                  &schannel, nullptr, nullptr, loaded->credentials_.put(), nullptr);
+      SecurityInterface()->AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                                     nullptr, &schannel, nullptr, nullptr, loaded->credentials_.put(),
+                                                     nullptr);
   if (status == SEC_E_ALGORITHM_MISMATCH) {
     // Some systems offer TLS 1.3 only through the newer credential structure.
     schannel.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    status = ::AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                         &schannel, nullptr, nullptr, loaded->credentials_.put(), nullptr);
+    status = SecurityInterface()->AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W),
+                                                            SECPKG_CRED_OUTBOUND, nullptr, &schannel, nullptr, nullptr,
+                                                            loaded->credentials_.put(), nullptr);
   }
   if (status != SEC_E_OK) {
     error = Win32CallError(L"AcquireCredentialsHandle", static_cast<DWORD>(status));

@@ -43,3 +43,14 @@ int Event::WaitEither(Event& other, std::int64_t timeoutMs) {
       return -1;
   }
 }
+
+int Event::WaitAny(const HANDLE* handles, std::size_t count, std::int64_t timeoutMs) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return -1;
+  const DWORD woken = ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, WaitLimit(timeoutMs));
+  if (woken == WAIT_TIMEOUT) return 0;
+  if (woken < WAIT_OBJECT_0 + count) return static_cast<int>(woken - WAIT_OBJECT_0) + 1;
+  if (woken >= WAIT_ABANDONED_0 && woken < WAIT_ABANDONED_0 + count) {
+    return static_cast<int>(woken - WAIT_ABANDONED_0) + 1;
+  }
+  return -1;
+}

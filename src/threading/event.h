@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "win32/unique_resource.h"
@@ -28,6 +29,10 @@ class Event {
   // Waits for this event or `other`, with the same limits: 1 when this one was signalled
   // (also when both were), 2 when only `other` was, 0 on time-out, -1 on failure.
   int WaitEither(Event& other, std::int64_t timeoutMs);
+  // Waits for any of `count` handles (at most MAXIMUM_WAIT_OBJECTS), with the same limits:
+  // 1 + the index of the first one signalled (the lowest wins a tie), 0 on time-out, -1 on
+  // failure.
+  static int WaitAny(const HANDLE* handles, std::size_t count, std::int64_t timeoutMs);
 
   HANDLE Handle() const noexcept { return handle_.get(); }
 

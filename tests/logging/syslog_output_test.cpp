@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -481,6 +482,98 @@ TEST_F(SyslogCollectors, CollectorThatStallsThenResumesGetsWholeLinesAndEveryDro
   }
   EXPECT_GE(reports, 1);
   EXPECT_EQ(received + dropped, static_cast<std::size_t>(kRecords + 1));
+}
+
+// ---- The collector kinds beyond UDP and TCP ----
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(SyslogServerList, EntriesMarkedRelpOrTlsAreCollectorsOfThatKind) {
+  const std::vector<SyslogTarget> targets =
+      SyslogOutput::ParseServerList("a:2514/relp,b:6514/TLS,c:20514/relp+tls,d:601/tcp,e:514/relpx,f:514");
+  ASSERT_EQ(targets.size(), 6u);
+  const std::optional<CollectorKind> kinds[] = {CollectorKind::kRelp, CollectorKind::kTls, CollectorKind::kRelpOverTls,
+                                                std::nullopt, std::nullopt, std::nullopt};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    SCOPED_TRACE(targets[i].host);
+    EXPECT_EQ(targets[i].collectorKind, kinds[i]);
+    EXPECT_FALSE(targets[i].link) << "a link is made at Open";
+  }
+  // An unknown marker leaves the entry what it was before the kinds: UDP.
+  EXPECT_EQ(targets[4].socketType, SOCK_DGRAM);
+  EXPECT_EQ(::ntohs(targets[2].address.sin_port), 20514);
+
+  EXPECT_FALSE(SyslogOutput::NamesTlsCollector("a:2514/relp,d:601/tcp,f"));
+  EXPECT_TRUE(SyslogOutput::NamesTlsCollector("a:2514/relp,b:6514/tls"));
+  EXPECT_TRUE(SyslogOutput::NamesTlsCollector("c:20514/RELP+TLS"));
+}
+
+// A TLS collector without a CA to check it by gets nothing: no connect, no byte, one
+// [DIAG] with the reason; so does one whose CA file does not load.
+TEST_F(SyslogCollectors, ATlsCollectorWithoutCredentialsIsRefusedAndNeverConnected) {
+  const struct {
+    const char* name;
+    const wchar_t* caFile;
+    const wchar_t* reason;
+  } cases[] = {
+      {"no CA file", L"", L": a TLS collector needs a CA file to check it by, and none was given; nothing goes to it"},
+      {"a CA file that is not there", L"Z:\\no\\such\\ca.pem", L": the TLS credentials did not load: CA file "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackSocket collector(SOCK_STREAM);
+    DebugLogger logger;
+    Configure(&logger, collector.Entry("/tls") + "," + collector.Entry("/relp+tls"));
+    logger.SetSyslogCaFile(c.caFile);
+    logger.AddRecord(2, 0, 0, L"secret", nullptr);
+    ASSERT_TRUE(logger.Start());
+    ASSERT_TRUE(WaitForRunning(logger));
+    EXPECT_TRUE(SawMessages(c.reason, 2));
+    EXPECT_FALSE(collector.Accept(500)) << "a refused TLS collector was connected to";
+    logger.Stop();
+    for (const SyslogTarget& target : logger.Syslog().Targets()) {
+      EXPECT_FALSE(target.link);
+      EXPECT_EQ(target.delivered, 0u);
+      EXPECT_EQ(target.undelivered, 1u) << "the record that went nowhere is counted";
+    }
+  }
+  EXPECT_TRUE(SawMessages(L"EVENT=Syslog_TLS_credentials_failed", 1));
+}
+
+// The logger thread waits for its collectors' sockets as well as for its cycle: with a
+// cycle that never ends on its own, a RELP collector's connect, its answer to the open and
+// the end of its connection are still each handled as they come.
+TEST_F(SyslogCollectors, TheLoggerWakesForARelpCollectorsSocketBetweenItsCycles) {
+  LoopbackSocket collector(SOCK_STREAM);
+  DebugLogger logger;
+  Configure(&logger, collector.Entry("/relp"));
+  logger.SetCycleMs(-1);
+  ASSERT_TRUE(logger.Start());
+  ASSERT_TRUE(WaitForRunning(logger));
+
+  UniqueSocket connection = collector.Accept(5000);
+  ASSERT_TRUE(connection);
+  // The open: "1 open LEN DATA\n", DATA holding line feeds of its own.
+  std::string open;
+  char chunk[1024];
+  for (int count; open.find("commands=syslog") == std::string::npos &&
+                  LoopbackSocket::Readable(connection.get(), 5000) &&
+                  (count = ::recv(connection.get(), chunk, sizeof(chunk), 0)) > 0;) {
+    open.append(chunk, static_cast<std::size_t>(count));
+  }
+  ASSERT_EQ(open.substr(0, 7), "1 open ") << open;
+  const std::string answer =
+      "1 rsp 93 200 OK\nrelp_version=0\nrelp_software=librelp,1.11.0,http://librelp.adiscon.com\ncommands=syslog\n";
+  ASSERT_EQ(::send(connection.get(), answer.data(), static_cast<int>(answer.size()), 0),
+            static_cast<int>(answer.size()));
+  EXPECT_TRUE(SawMessages(L"EVENT=Syslog_connected, EVENTMSG=\"Connected to " + Widen(collector.Entry()) + L" (RELP)\"",
+                          1));
+
+  connection.reset();
+  EXPECT_TRUE(SawMessages(L"EVENTMSG=\"Connection lost to " + Widen(collector.Entry()) + L": ", 1));
+  const DWORD stopping = ::GetTickCount();
+  logger.Stop();
+  EXPECT_LT(::GetTickCount() - stopping, SyslogOutput::kConnectLimitMs) << "the stop waited for the collector";
 }
 
 }  // namespace

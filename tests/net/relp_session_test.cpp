@@ -270,6 +270,28 @@ TEST(RelpSessionBound, TheOldestWaitingMessagesAreDroppedInRuns) {
   EXPECT_EQ(session.Hold("far too long").dropped, 1u);
 }
 
+// A run of drops is told once: a message that happens to fit in the room an earlier drop
+// left does not end it; only a message leaving for the collector does.
+TEST(HeldMessagesBound, ARunOfDropsLastsUntilAMessageLeavesForTheCollector) {
+  HeldMessages held(10);
+  EXPECT_EQ(held.Push("aaaa", 0).dropped, 0u);
+  EXPECT_EQ(held.Push("bbbb", 0).dropped, 0u);
+  const HeldMessages::PushOutcome first = held.Push("cccccc", 0);
+  EXPECT_EQ(first.dropped, 1u);
+  EXPECT_TRUE(first.dropRunBegan);
+  EXPECT_FALSE(held.Push("d", 0).dropRunBegan);      // drops bbbb: 7 bytes held
+  EXPECT_EQ(held.Push("ee", 0).dropped, 0u);          // fits: 9 bytes
+  const HeldMessages::PushOutcome later = held.Push("fff", 0);  // drops cccccc
+  EXPECT_EQ(later.dropped, 1u);
+  EXPECT_FALSE(later.dropRunBegan) << "the run goes on";
+  EXPECT_EQ(held.DroppedInRun(), 3u);
+
+  held.PopFront();  // the collector takes one: the run is over
+  EXPECT_EQ(held.DroppedInRun(), 0u);
+  EXPECT_TRUE(held.Push("gggggggg", 0).dropRunBegan);
+  EXPECT_EQ(held.DroppedTotal(), 5u);
+}
+
 TEST(RelpSession, TransactionNumbersWrapToOneAfterNineDigits) {
   EXPECT_EQ(RelpSession::NextTransaction(41), 42u);
   EXPECT_EQ(RelpSession::NextTransaction(RelpSession::kLastTransaction), 1u);

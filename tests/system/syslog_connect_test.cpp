@@ -13,6 +13,7 @@
 
 #include "logging/syslog_output.h"
 #include "support/child_process.h"
+#include "support/scratch_folder.h"
 #include "system/logger_run.h"
 #include "win32/unique_socket.h"
 
@@ -54,7 +55,8 @@ class StuckCollector {
   }
 
   bool stuck() const { return stuck_; }
-  std::wstring Entry() const { return L"127.0.0.1:" + std::to_wstring(port_) + L"/tcp"; }
+  std::wstring Entry() const { return Entry(L"/tcp"); }
+  std::wstring Entry(const wchar_t* kind) const { return L"127.0.0.1:" + std::to_wstring(port_) + kind; }
 
  private:
   SocketLibrary sockets_;
@@ -99,6 +101,60 @@ TEST(SyslogConnect, ACollectorThatNeverAnswersHoldsNoOutputBeyondTheLimit) {
     const bool toldTimedOut =
         result.out.find("ERROR=10060, EVENTMSG=\"Connect failed to 127.0.0.1\"") != std::string::npos;
     EXPECT_EQ(toldTimedOut, c.givesUp) << result.out;
+  }
+}
+
+// Any certificate serves as the CA here: no connect gets as far as a handshake.
+constexpr char kAnchorPem[] =
+    "-----BEGIN CERTIFICATE-----\n"
+    "MIIBgjCCASmgAwIBAgIUJsEMFdbf0+d+JGWclKmd20v1mDQwCgYIKoZIzj0EAwIw\n"
+    "FjEUMBIGA1UEAwwLVGVzdCBhbmNob3IwIBcNMjYxMjEwMTEyMDE5WhgPMjEyNjEx\n"
+    "MTYxMTIwMTlaMBYxFDASBgNVBAMMC1Rlc3QgYW5jaG9yMFkwEwYHKoZIzj0CAQYI\n"
+    "KoZIzj0DAQcDQgAESH9p4ImN83jeI8QGkFey+U8gtvS+d8XFUePmBrEsUT5wzTST\n"
+    "1Bg0Euat/B3Bllc9PJpqR/us4gQHvlKbYwd8gaNTMFEwHQYDVR0OBBYEFKoQ4nlk\n"
+    "CuQvwpVBouLix5vLy5juMB8GA1UdIwQYMBaAFKoQ4nlkCuQvwpVBouLix5vLy5ju\n"
+    "MA8GA1UdEwEB/wQFMAMBAf8wCgYIKoZIzj0EAwIDRwAwRAIgQ+NropplK0HywPUG\n"
+    "4McxwJYeJ3Hal/IGGVWDMZYQKUgCIB9eimaj6jcsmWTYF7dnr8JeTnZkqix23Lwp\n"
+    "yrn8vFHu\n"
+    "-----END CERTIFICATE-----\n";
+
+// RELP and TLS collectors never hold the logger thread up, blocking syslog or not: their
+// connects go on between the cycles, the console gets every record at once, and at the
+// end they share one time limit to deliver, then the logger says what they did not get.
+TEST(SyslogConnect, RelpAndTlsCollectorsThatNeverAnswerHoldNoOutput) {
+  StuckCollector collector;
+  ASSERT_TRUE(collector.stuck()) << "the accept queue did not fill";
+  ScratchFolder folder(L"syslog-connect-");
+  const std::wstring caFile = folder / L"ca.pem";
+  {
+    UniqueFileHandle file(::CreateFileW(caFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), kAnchorPem, sizeof(kAnchorPem) - 1, &written, nullptr));
+  }
+  constexpr DWORD kLimit = SyslogOutput::kConnectLimitMs;
+  constexpr DWORD kMargin = 3000;
+  const ULONGLONG started = ::GetTickCount64();
+  RunningChild logger(Logger(L"--no-event-log --console --level 4 --syslog " + collector.Entry(L"/relp") + L"," +
+                             collector.Entry(L"/tls") + L"," + collector.Entry(L"/relp+tls") + L" --syslog-ca \"" +
+                             caFile + L"\" one two three"));
+  ASSERT_TRUE(logger.started());
+  const bool consoleComplete = logger.WaitForOutput("} three\r\n", 60000);
+  const ULONGLONG consoleMs = ::GetTickCount64() - started;
+  const ChildResult result = logger.Finish(60000);
+  const ULONGLONG exitMs = ::GetTickCount64() - started;
+
+  ASSERT_TRUE(consoleComplete) << result.out;
+  EXPECT_LE(consoleMs, kLimit) << "until the console had every record";
+  EXPECT_TRUE(result.finished);
+  EXPECT_LE(exitMs, kLimit + kMargin) << "until the logger ended";
+  // Nothing was delivered, and the logger says so for each of them.
+  EXPECT_EQ(result.exitCode, 1u) << result.err;
+  for (const wchar_t* kind : {L"/relp", L"/tls", L"/relp+tls"}) {
+    const std::wstring entry = collector.Entry(kind);
+    const std::string narrow(entry.begin(), entry.end());
+    EXPECT_NE(result.err.find("collector: " + narrow + " delivered=0 dropped=0 undelivered="), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("varrowmere-logger: " + narrow + ": "), std::string::npos) << result.err;
   }
 }
 

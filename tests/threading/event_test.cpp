@@ -75,6 +75,21 @@ TEST(Event, WaitEitherAnswersWhichEventEndedTheWaitAndTheFirstWinsATie) {
   EXPECT_EQ(open.WaitEither(closed, 0), -1) << "a null handle fails the whole wait";
 }
 
+TEST(Event, WaitAnyAnswersOnePlusTheIndexOfTheFirstSignalled) {
+  Event a(true, false);
+  Event b(true, false);
+  Event c(true, false);
+  const HANDLE handles[] = {a.Handle(), b.Handle(), c.Handle()};
+  EXPECT_EQ(Event::WaitAny(handles, 3, 0), 0);
+  EXPECT_EQ(Event::WaitAny(handles, 3, 20), 0);
+  c.Set();
+  EXPECT_EQ(Event::WaitAny(handles, 3, -1), 3);
+  b.Set();
+  EXPECT_EQ(Event::WaitAny(handles, 3, 0), 2) << "the lowest index wins a tie";
+  EXPECT_EQ(Event::WaitAny(handles, 1, 0), 0) << "only the first count handles are waited for";
+  EXPECT_EQ(Event::WaitAny(handles, 0, 0), -1);
+}
+
 TEST(Event, SetFromAnotherThreadEndsAnUnlimitedWait) {
   Event event(false, false);
   std::thread setter([&] { event.Set(); });

@@ -148,7 +148,8 @@ const OptionDefinition kOptions[] = {
        return Set(&g.options->eventLog, false);
      }},
     {L"syslog", 0, Takes::kValue, L"LIST",
-     L"send records to syslog collectors: host[:port[/tcp]],... (UDP port 514 unless an entry says otherwise)",
+     L"send records to syslog collectors: host[:port[/tcp|/tls|/relp|/relp+tls]],... (UDP port 514 unless an "
+     L"entry says otherwise)",
      [](const GivenOption& g) { return SetText(g, &g.options->syslogServers, L"at least one collector"); }},
     {L"facility", 0, Takes::kValue, L"N", L"syslog facility, 0-23 (default 0)",
      [](const GivenOption& g) { return g.Number(0, 23, &g.options->syslogFacility); }},
@@ -157,6 +158,21 @@ const OptionDefinition kOptions[] = {
     {L"nonblocking-syslog", 0, Takes::kNothing, nullptr,
      L"drop whole lines rather than wait for a slow collector; never wait for a connect",
      [](const GivenOption& g) { return Set(&g.options->nonblockingSyslog, true); }},
+    {L"syslog-ca", 0, Takes::kValue, L"FILE",
+     L"the one CA trusted for /tls and /relp+tls collectors: its certificate, PEM or DER (required for them)",
+     [](const GivenOption& g) { return SetText(g, &g.options->syslogCa, L"a file name"); }},
+    {L"syslog-cert", 0, Takes::kValue, L"FILE",
+     L"client certificate with its private key (PFX) for TLS collectors that ask for one; /relp+tls always does",
+     [](const GivenOption& g) { return SetText(g, &g.options->syslogCert, L"a file name"); }},
+    {L"syslog-cert-password", 0, Takes::kValue, L"TEXT", L"password of the --syslog-cert file (default none)",
+     [](const GivenOption& g) {
+       g.options->syslogCertPassword = g.value();
+       return true;
+     }},
+    {L"syslog-held-bytes", 0, Takes::kValue, L"N",
+     L"bytes of lines held for each /relp, /tls or /relp+tls collector until it has them; beyond, the oldest are "
+     L"dropped (default 4194304)",
+     [](const GivenOption& g) { return g.Number(1024, 0xFFFFFFFFLL, &g.options->syslogHeldBytes); }},
     {L"file", 0, Takes::kValue, L"PATH", L"write the debug log file PATH (folders are created)",
      [](const GivenOption& g) { return SetText(g, &g.options->filePath, L"a file name"); }},
     {L"daily", 0, Takes::kNothing, nullptr, L"one file per day: the date goes into the name",
@@ -337,8 +353,10 @@ std::wstring LoggerUsage() {
       L"\n"
       L"Numbers are decimal; event identifiers may also be 0x and hexadecimal digits.\n"
       L"On exit prints to standard error: summary: records=N gated=G seconds=S rate=R/s\n"
-      L"(records the logger accepted, and those its level gate dropped). Exit status: 0;\n"
-      L"1 when a record could not be written to the console or the debug file, or the\n"
-      L"input could not be read; 2 for bad usage.\n";
+      L"(records the logger accepted, and those its level gate dropped), then for each\n"
+      L"/relp, /tls or /relp+tls collector: collector: HOST:PORT/KIND delivered=N\n"
+      L"dropped=D undelivered=U. Exit status: 0; 1 when a record could not be written to\n"
+      L"the console or the debug file, or such a collector did not get every record, or\n"
+      L"the input could not be read; 2 for bad usage.\n";
   return text;
 }

@@ -21,10 +21,14 @@ struct LoggerOptions {
   bool console = false;
   bool copyToStandardError = false;  // -s
   UINT consoleCodePage = 0;          // of a piped or redirected console; 0 the system's
-  std::wstring syslogServers;        // comma-separated collectors, host[:port[/tcp]]
+  std::wstring syslogServers;        // comma-separated collectors, host[:port[/tcp|/tls|/relp|/relp+tls]]
   int syslogFacility = 0;
   bool noSyslogHeader = false;
   bool nonblockingSyslog = false;
+  std::wstring syslogCa;              // the CA of the TLS collectors (PEM or DER)
+  std::wstring syslogCert;            // the client certificate for TLS collectors (PFX)
+  std::wstring syslogCertPassword;    // its password
+  long long syslogHeldBytes = -1;     // -1 keeps the logger's own bound on lines held per collector
   bool eventLogGiven = false;  // --event-log or --no-event-log was given
   bool eventLog = true;
   std::wstring settingsKey;

@@ -16,6 +16,8 @@
 #include "input_lines.h"
 #include "logging/debug_logger.h"
 #include "logging/logging_calls.h"
+#include "logging/syslog_output.h"
+#include "net/tls_credentials.h"
 #include "text/code_page.h"
 #include "text/zul_string.h"
 #include "threading/thread.h"
@@ -140,6 +142,9 @@ void Configure(const LoggerOptions& options) {
   logger.SetSyslogServerList(servers.get() != nullptr ? servers.get() : "");
   logger.SetSysLogEnabled(!options.syslogServers.empty());
   logger.SetSyslogFacility(options.syslogFacility);
+  logger.SetSyslogCaFile(options.syslogCa);
+  logger.SetSyslogClientCertificate(options.syslogCert, options.syslogCertPassword);
+  if (options.syslogHeldBytes >= 0) logger.SetSyslogHeldByteLimit(static_cast<std::size_t>(options.syslogHeldBytes));
   logger.SetSettingsKey(options.settingsKey, options.currentUser);
   logger.SetQueueLimit(options.queueLimit);
   if (options.queueBytes >= 0) logger.SetQueueByteLimit(static_cast<std::size_t>(options.queueBytes));
@@ -168,9 +173,61 @@ void Configure(const LoggerOptions& options) {
   logger.ReadSettings();
 }
 
+// Why the TLS collectors of the list cannot be served, or nothing: one of them and no
+// CA file (bad usage), or a CA or client certificate file that does not load.
+std::wstring TlsCollectorProblem(const LoggerOptions& options) {
+  const TemporaryNarrowText servers(options.syslogServers.c_str());
+  if (servers.get() == nullptr || !SyslogOutput::NamesTlsCollector(servers.get())) return {};
+  if (options.syslogCa.empty()) {
+    return L"--syslog names a TLS collector (/tls or /relp+tls), which needs --syslog-ca FILE: nothing goes to it "
+           L"unchecked or in clear; try --help";
+  }
+  std::wstring error;
+  if (!TlsClientCredentials::Load(options.syslogCa, options.syslogCert, options.syslogCertPassword, error)) {
+    return L"TLS collectors: " + error;
+  }
+  return {};
+}
+
 // "1 record", "2 records".
 std::wstring Count(std::uint64_t n, const wchar_t* thing) {
   return std::to_wstring(n) + L" " + thing + (n == 1 ? L"" : L"s");
+}
+
+const wchar_t* KindName(CollectorKind kind) {
+  switch (kind) {
+    case CollectorKind::kTls: return L"tls";
+    case CollectorKind::kRelp: return L"relp";
+    case CollectorKind::kRelpOverTls: return L"relp+tls";
+  }
+  return L"?";
+}
+
+std::wstring Widened(const std::string& text) {
+  const TemporaryWideText wide(text.c_str());
+  return wide.get() != nullptr ? wide.get() : L"";
+}
+
+// For each collector of the kinds beyond TCP, a line after the summary with what became
+// of its records ("collector: HOST:PORT/KIND delivered=N dropped=D undelivered=U"); a
+// complaint for one that did not get them all.
+std::wstring CollectorLines(const SyslogOutput& syslog, std::wstring& summary) {
+  std::wstring failures;
+  for (const SyslogTarget& target : syslog.Targets()) {
+    if (!target.collectorKind) continue;
+    const std::wstring name = Widened(target.host) + L":" + std::to_wstring(::ntohs(target.address.sin_port)) + L"/" +
+                              KindName(*target.collectorKind);
+    summary += L"collector: " + name + L" delivered=" + std::to_wstring(target.delivered) + L" dropped=" +
+               std::to_wstring(target.dropped) + L" undelivered=" + std::to_wstring(target.undelivered) + L"\n";
+    const std::uint64_t lost = target.dropped + target.undelivered;
+    if (lost > 0) {
+      failures += Complaint(name + L": " + Count(lost, L"record") + L" not delivered (" +
+                            std::to_wstring(target.dropped) + L" dropped at the held-bytes bound, " +
+                            std::to_wstring(target.undelivered) + L" undelivered at the end)" +
+                            (target.lastProblem.empty() ? L"" : L"; last: " + target.lastProblem));
+    }
+  }
+  return failures;
 }
 
 // A line of what went wrong with one console output, or nothing when nothing did.
@@ -208,6 +265,14 @@ int wmain(int argc, wchar_t** argv) {
       WriteStandardError(Complaint(options.inputFile + L": " + Win32CallError(L"CreateFileW", ::GetLastError())));
       return 1;
     }
+  }
+
+  // A TLS collector is checked against the CA given, or gets nothing: said before any
+  // record, rather than as a [DIAG] line no one asked to see.
+  const std::wstring tlsProblem = TlsCollectorProblem(options);
+  if (!tlsProblem.empty()) {
+    WriteStandardError(Complaint(tlsProblem));
+    return options.syslogCa.empty() ? 2 : 1;
   }
 
   DebugLogger& logger = ProcessDebugLogger();
@@ -258,6 +323,8 @@ int wmain(int argc, wchar_t** argv) {
                           Count(lost, L"record") + L" not written to the debug log file" +
                           (why.empty() ? L"" : L": " + why));
   }
-  WriteStandardError(summary + failures);
+  std::wstring report = summary;
+  failures += CollectorLines(logger.Syslog(), report);
+  WriteStandardError(report + failures);
   return failures.empty() ? 0 : 1;
 }
