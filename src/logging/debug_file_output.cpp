@@ -647,14 +647,13 @@ void DebugFileOutput::AddLines(const RecordView& record) {
     std::size_t lineLength = quick >= 0 ? static_cast<std::size_t>(quick) : 0;
     if (quick < 0) {
       const int precision = static_cast<int>(std::min<std::size_t>(length, kLineFormatChars));
+      // The user text in braces, when there is one; the line's cut is the same either way.
+      wchar_t userPiece[kLineFormatChars + 4] = {};
+      if (withUser) ::_snwprintf(userPiece, std::size(userPiece) - 1, L"{%s} ", userText);
       const int formatted =
-          withUser
-              ? ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} {%s} %.*s\r\n",
-                             code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                             time.wMilliseconds, static_cast<unsigned>(threadId), userText, precision, piece)
-              : ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} %.*s\r\n",
-                             code, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                             time.wMilliseconds, static_cast<unsigned>(threadId), precision, piece);
+          ::_snwprintf(line, kLineFormatChars, L"[%05lu] (%02d/%02d %02d:%02d:%02d.%03d):{0x%X} %s%.*s\r\n", code,
+                       time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
+                       static_cast<unsigned>(threadId), userPiece, precision, piece);
       lineLength = formatted < 0 ? kLineFormatChars : static_cast<std::size_t>(formatted);
       if (formatted < 0) {
         // The cut can keep the CR of the line's own end: the line ends in one CR LF.

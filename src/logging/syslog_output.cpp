@@ -223,6 +223,7 @@ void SyslogOutput::ReportCollectorNotices(SyslogTarget& target) {
       case CollectorNotice::Kind::kConnected:
         // A name that fails to resolve later is told again.
         target.lastError = 0;
+        target.connectErrorsTold.Succeeded();
         LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"%s\"", notice.text.c_str());
         continue;
       case CollectorNotice::Kind::kConnectFailed:
@@ -287,10 +288,8 @@ void SyslogOutput::CloseCollectors() {
 }
 
 void SyslogOutput::ReportConnectError(SyslogTarget& target, int error) {
-  // Reported once for each run of the same error, so a collector whose name does not
-  // resolve does not fill the log every cycle.
-  if (error == target.lastError) return;
   target.lastError = error;
+  if (!target.connectErrorsTold.IsNew(error)) return;
   wchar_t host[kReportedHostChars];
   if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) != nullptr) {
     LogMessage(kLogDebug, L"[DIAG] EVENT=Error_connecting_to_Syslog, ERROR=%d, EVENTMSG=\"Error connecting to %s\"",
@@ -387,6 +386,7 @@ void SyslogOutput::Connected(SyslogTarget& target) {
              address[1], address[2], address[3]);
   target.connecting = false;
   target.lastError = 0;
+  target.connectErrorsTold.Succeeded();
   target.state = SyslogTarget::kConnected;
   if (target.blockingSends) {
     u_long nonBlocking = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/once_per_run.h"
 #include "logging/record_view.h"
 #include "net/collector_link.h"
 #include "win32/unique_socket.h"
@@ -19,6 +20,9 @@ struct SyslogTarget {
   enum State : int { kNeverConnected = -1, kDisconnected = 0, kConnected = 1 };
 
   int lastError = 0;  // socket error of the last failure, 0 after a connect
+  // Errors of resolving and connecting, told once per run of the same error so a
+  // collector whose name does not resolve does not fill the log every cycle.
+  OncePerRun connectErrorsTold;
   int state = kNeverConnected;
   UniqueSocket socket;
   int socketType = SOCK_DGRAM;
