@@ -20,6 +20,10 @@ void CollectorConnection::Fail(Failure failure, DWORD code, std::wstring text) {
   failure_ = failure;
   failureCode_ = code;
   failureText_ = std::move(text);
+  Reset();
+}
+
+void CollectorConnection::Reset() {
   tls_.reset();
   socket_.reset();
   readiness_.reset();
@@ -250,11 +254,5 @@ void CollectorConnection::Close() {
     tls_->Shutdown(alert);
     if (!alert.empty()) ::send(socket_.get(), alert.data(), static_cast<int>(alert.size()), 0);
   }
-  tls_.reset();
-  socket_.reset();
-  readiness_.reset();
-  state_ = State::kClosed;
-  output_.clear();
-  outputSent_ = 0;
-  input_.clear();
+  Reset();
 }

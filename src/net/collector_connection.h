@@ -82,6 +82,8 @@ class CollectorConnection {
 
  private:
   void Fail(Failure failure, DWORD code, std::wstring text);
+  // Back to closed: the socket, its TLS channel and its event gone, no byte waiting.
+  void Reset();
   void FailSocket(Failure failure, const wchar_t* call, int error);
   void CheckConnected();
   bool Flush();

@@ -13,23 +13,11 @@
 #include <string>
 
 #include "support/scratch_folder.h"
+#include "support/test_anchor_certificate.h"
 #include "win32/unique_socket.h"
 
 namespace {
 
-// Any certificate serves as the CA here: no handshake gets as far as checking one.
-constexpr char kAnchorPem[] =
-    "-----BEGIN CERTIFICATE-----\n"
-    "MIIBgjCCASmgAwIBAgIUJsEMFdbf0+d+JGWclKmd20v1mDQwCgYIKoZIzj0EAwIw\n"
-    "FjEUMBIGA1UEAwwLVGVzdCBhbmNob3IwIBcNMjYxMjEwMTEyMDE5WhgPMjEyNjEx\n"
-    "MTYxMTIwMTlaMBYxFDASBgNVBAMMC1Rlc3QgYW5jaG9yMFkwEwYHKoZIzj0CAQYI\n"
-    "KoZIzj0DAQcDQgAESH9p4ImN83jeI8QGkFey+U8gtvS+d8XFUePmBrEsUT5wzTST\n"
-    "1Bg0Euat/B3Bllc9PJpqR/us4gQHvlKbYwd8gaNTMFEwHQYDVR0OBBYEFKoQ4nlk\n"
-    "CuQvwpVBouLix5vLy5juMB8GA1UdIwQYMBaAFKoQ4nlkCuQvwpVBouLix5vLy5ju\n"
-    "MA8GA1UdEwEB/wQFMAMBAf8wCgYIKoZIzj0EAwIDRwAwRAIgQ+NropplK0HywPUG\n"
-    "4McxwJYeJ3Hal/IGGVWDMZYQKUgCIB9eimaj6jcsmWTYF7dnr8JeTnZkqix23Lwp\n"
-    "yrn8vFHu\n"
-    "-----END CERTIFICATE-----\n";
 
 constexpr DWORD kTimeLimitMs = 300;
 
@@ -69,7 +57,7 @@ TEST(CollectorLinkTimeLimit, ACollectorThatNeverAnswersIsGivenUpWithoutWaiting) 
   {
     UniqueFileHandle file(::CreateFileW(caFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.get(), kAnchorPem, sizeof(kAnchorPem) - 1, &written, nullptr));
+    ASSERT_TRUE(::WriteFile(file.get(), kTestAnchorPem, sizeof(kTestAnchorPem) - 1, &written, nullptr));
   }
   std::wstring error;
   const std::unique_ptr<TlsClientCredentials> credentials = TlsClientCredentials::Load(caFile, L"", L"", error);

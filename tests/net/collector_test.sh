@@ -13,7 +13,6 @@ wine_run=$1
 client=$2
 group=$3
 relay="$(dirname "$client")/wire_relay.exe"
-failures=0
 
 for need in rsyslogd openssl; do
   command -v "$need" >/dev/null || { echo "FAILED: $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
@@ -25,41 +24,14 @@ for module in imrelp lmnsd_gtls; do
   fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-collectors.XXXXXX")
-collector_pid=
-stop_collector() {
-  if [[ -n "$collector_pid" ]]; then
-    kill "$collector_pid" 2>/dev/null
-    wait "$collector_pid" 2>/dev/null
-    collector_pid=
-  fi
-}
-cleanup() {
-  stop_collector
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
-
-# The program runs under Wine, which sees this machine's root as drive Z:.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+source "$(dirname "$0")/../support/collector_run.sh" collectors
 
 # ---- Certificates: two CAs, servers of each, one issued for other names, a client ----
 source "$(dirname "$0")/collector_certificates.sh"
 make_collector_certificates || { echo "FAILED: openssl could not make the certificates"; exit 1; }
 ca=$(windows_path "$work/ca.pem")
 
-# ---- Ports nobody uses, chosen from the pid so parallel runs start apart ----
-port_in_use() { [[ -n "$(ss -Htan "sport = :$1" 2>/dev/null)" ]]; }
-next_free_port() {
-  local port=$1
-  while port_in_use "$port"; do port=$((port + 1)); done
-  echo "$port"
-}
+# ---- Ports nobody uses ----
 tls_port=$(next_free_port $((20000 + ($$ * 17) % 30000)))
 foreign_port=$(next_free_port $((tls_port + 1)))
 elsewhere_port=$(next_free_port $((foreign_port + 1)))
@@ -92,27 +64,11 @@ input(type="imrelp" address="127.0.0.1" port="$relp_tls_port" ruleset="relptls" 
       tls.authMode="certvalid")
 EOF
 
-# Polls (0.05 s steps, up to the limit in seconds) until the command succeeds.
-wait_until() {
-  local limit=$1
-  shift
-  local steps=$((limit * 20)) step
-  for ((step = 0; step < steps; step++)); do
-    "$@" && return 0
-    sleep 0.05
-  done
-  "$@"
-}
 collector_listens() {
   local port
   for port in "$tls_port" "$foreign_port" "$elsewhere_port" "$relp_port" "$relp_tls_port"; do
     [[ -n "$(ss -Htln "sport = :$port")" ]] || return 1
   done
-}
-start_collector() {
-  rsyslogd -n -C -f "$work/rsyslog.conf" -i "$work/rsyslog.pid" >>"$work/rsyslog.out" 2>&1 &
-  collector_pid=$!
-  wait_until 10 collector_listens || fail "rsyslogd did not start: $(cat "$work/rsyslog.out")"
 }
 
 # Lines of one run carry the run's own word: "<14> collector-client: <word> <number>".
@@ -161,7 +117,6 @@ expect_refused() {
 # through_relay <word> <log> <collector port> <count> <client arguments...>: a run whose
 # every line must arrive, through a relay that records the client's bytes in
 # $work/<word>.wire. Each relay gets a port of its own (the last one's may linger).
-listens() { [[ -n "$(ss -Htln "sport = :$1")" ]]; }
 through_relay() {
   local word=$1 file=$2 port=$3 count=$4
   shift 4

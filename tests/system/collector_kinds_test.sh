@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The syslog output's collector kinds beyond the Part's UDP and TCP, end to end: records
+# The syslog output's collector kinds beyond plain UDP and TCP, end to end: records
 # through varrowmere-logger under Wine to Debian's rsyslogd on loopback (imrelp with and
 # without TLS, imtcp with the gtls stream driver; for the comparison imtcp in plain TCP),
 # with a configuration, ports, pid file, certificates and work folder of this run's own.
@@ -9,7 +9,7 @@
 #   collector_kinds_test.sh <wine-run> <varrowmere-logger.exe> <wire_relay.exe> relp|tls|relp-tls
 #
 # relp      100,000 records while the collector is stopped by its pid and started again
-#           2 s later, over RELP and, for the comparison, over the Part's TCP; a network
+#           2 s later, over RELP and, for the comparison, over plain TCP; a network
 #           that fails with acknowledgements lost (duplicates within the window); the
 #           held-bytes bound and one [DIAG] per run of drops
 # tls       10,000 records over /tls; a server certificate of another CA, a wrong CA file,
@@ -22,7 +22,6 @@ wine_run=$1
 logger=$2
 relay=$3
 group=$4
-failures=0
 
 for need in rsyslogd openssl ss; do
   command -v "$need" >/dev/null || { echo "FAILED: $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
@@ -34,29 +33,7 @@ for module in imrelp lmnsd_gtls; do
   fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-kinds.XXXXXX")
-collector_pid=
-stop_collector() {
-  if [[ -n "$collector_pid" ]]; then
-    kill "$(cat "$work/rsyslog.pid" 2>/dev/null || echo "$collector_pid")" 2>/dev/null
-    wait "$collector_pid" 2>/dev/null
-    collector_pid=
-  fi
-}
-cleanup() {
-  exec 3>&- 2>/dev/null
-  stop_collector
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
-
-# The logger runs under Wine, which sees this machine's root as drive Z:.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+source "$(dirname "$0")/../support/collector_run.sh" kinds
 
 if [[ "$group" != relp ]]; then
   source "$(dirname "$0")/../net/collector_certificates.sh"
@@ -65,13 +42,7 @@ if [[ "$group" != relp ]]; then
   pfx=$(windows_path "$work/client.pfx")
 fi
 
-# ---- Ports nobody uses, chosen from the pid so parallel runs start apart ----
-port_in_use() { [[ -n "$(ss -Htan "sport = :$1" 2>/dev/null)" ]]; }
-next_free_port() {
-  local port=$1
-  while port_in_use "$port"; do port=$((port + 1)); done
-  echo "$port"
-}
+# ---- Ports nobody uses ----
 first_port=$(next_free_port $((20000 + ($$ * 19) % 30000)))
 ports=("$first_port")
 for ((i = 1; i < 4; i++)); do ports+=("$(next_free_port $((ports[i - 1] + 1)))"); done
@@ -134,26 +105,9 @@ EOF
   esac
 } >"$work/rsyslog.conf"
 
-# Polls (0.05 s steps, up to the limit in seconds) until the command succeeds.
-wait_until() {
-  local limit=$1
-  shift
-  local steps=$((limit * 20)) step
-  for ((step = 0; step < steps; step++)); do
-    "$@" && return 0
-    sleep 0.05
-  done
-  "$@"
-}
-listens() { [[ -n "$(ss -Htln "sport = :$1")" ]]; }
 collector_listens() {
   local port
   for port in "${listening[@]}"; do listens "$port" || return 1; done
-}
-start_collector() {
-  rsyslogd -n -C -f "$work/rsyslog.conf" -i "$work/rsyslog.pid" >>"$work/rsyslog.out" 2>&1 3>&- &
-  collector_pid=$!
-  wait_until 10 collector_listens || fail "rsyslogd did not start: $(cat "$work/rsyslog.out")"
 }
 
 # The records of one run carry the run's own word: "<word> NNNNNNN". Stored, each is
@@ -314,7 +268,7 @@ case "$group" in
       echo "ok: restart over RELP: every record arrived across a restart of the collector"
     fi
 
-    # The same over the Part's TCP, for the comparison: what it loses is what RELP keeps.
+    # The same over plain TCP, for the comparison: what it loses is what RELP keeps.
     restart_run tcprestart tcp "127.0.0.1:$tcp_port/tcp"
     tcp_row="TCP $sent $total $unique $((total - unique))"
     if ((status != 0 || $(console_count tcprestart tcprestart) != sent)); then

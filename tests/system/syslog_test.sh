@@ -7,42 +7,14 @@
 set -uo pipefail
 wine_run=$1
 logger=$2
-failures=0
-
 if ! command -v rsyslogd >/dev/null; then
   echo "FAILED: rsyslogd is not installed (scripts/ensure-packages.sh installs it)"
   exit 1
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-syslog.XXXXXX")
-collector_pid=
-stop_collector() {
-  if [[ -n "$collector_pid" ]]; then
-    kill -CONT "$collector_pid" 2>/dev/null  # in case a stall test stopped it
-    kill "$collector_pid" 2>/dev/null
-    wait "$collector_pid" 2>/dev/null
-    collector_pid=
-  fi
-}
-cleanup() {
-  exec 3>&- 4>&- 2>/dev/null
-  stop_collector
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/collector_run.sh" syslog
 
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
-
-# Two loopback ports nobody uses, chosen from the pid so parallel runs start apart.
-port_in_use() { [[ -n "$(ss -Htuan "sport = :$1" 2>/dev/null)" ]]; }
-next_free_port() {
-  local port=$1
-  while port_in_use "$port"; do port=$((port + 1)); done
-  echo "$port"
-}
+# Two loopback ports nobody uses.
 udp_port=$(next_free_port $((20000 + ($$ * 13) % 30000)))
 tcp_port=$(next_free_port $((udp_port + 1)))
 
@@ -63,25 +35,7 @@ input(type="imudp" address="127.0.0.1" port="$udp_port" ruleset="udp")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
 EOF
 
-# Polls (0.05 s steps, up to the limit in seconds) until the command succeeds.
-wait_until() {
-  local limit=$1
-  shift
-  local steps=$((limit * 20)) step
-  for ((step = 0; step < steps; step++)); do
-    "$@" && return 0
-    sleep 0.05
-  done
-  "$@"
-}
-
 collector_listens() { [[ -n "$(ss -Htln "sport = :$tcp_port")" && -n "$(ss -Huan "sport = :$udp_port")" ]]; }
-start_collector() {
-  # Without the input pipe, whose end must close when the test closes it.
-  rsyslogd -n -C -f "$work/rsyslog.conf" -i "$work/rsyslog.pid" >>"$work/rsyslog.out" 2>&1 3>&- &
-  collector_pid=$!
-  wait_until 10 collector_listens || fail "rsyslogd did not start: $(cat "$work/rsyslog.out")"
-}
 
 count_lines() {
   if [[ -f "$2" ]]; then grep -c -F -e "$1" "$2"; else echo 0; fi
