@@ -60,3 +60,34 @@ start_collector() {
   collector_pid=$!
   wait_until 10 collector_listens || fail "rsyslogd did not start: $(cat "$work/rsyslog.out")"
 }
+
+# A relay on loopback between a program and the collector (wire_relay.exe, in $relay),
+# which records every byte the program sends in $work/<word>.wire: start_relay <word>
+# <collector port> leaves its port in $relay_port; finish_relay <word> waits for it to end
+# after the program's run, whose exit status is in $status. Each relay gets a port of its
+# own (the last one's may linger).
+start_relay() {
+  local word=$1 port=$2
+  relay_port=$(next_free_port $((relay_port + 1)))
+  "$wine_run" "$relay" "$relay_port" "$port" "$(windows_path "$work/$word.wire")" >"$work/$word.relay" 2>&1 &
+  relay_pid=$!
+  wait_until 10 listens "$relay_port" || fail "$word: the relay did not start: $(cat "$work/$word.relay")"
+}
+finish_relay() {
+  local word=$1
+  # A program that never connected leaves the relay waiting for it.
+  ((status == 0)) || kill "$relay_pid" 2>/dev/null
+  wait "$relay_pid" || ((status != 0)) || fail "$word: the relay failed: $(cat "$work/$word.relay")"
+}
+# expect_unreadable_on_wire <word> <lines> <text>: the relay passed at least 30 bytes a
+# line, and none of them holds the run's word or the sender's <text> in clear.
+expect_unreadable_on_wire() {
+  local word=$1 count=$2 text=$3
+  local bytes
+  bytes=$(wc -c <"$work/$word.wire")
+  if ((bytes < count * 30)) || grep -a -q -F " $word " "$work/$word.wire" || grep -a -q -F "$text" "$work/$word.wire"; then
+    fail "$word: the relay read message text in the $bytes bytes it passed"
+  else
+    echo "ok: $word: the relay passed $bytes bytes and read none of the text"
+  fi
+}
