@@ -14,17 +14,8 @@ client=$2
 group=$3
 relay="$(dirname "$client")/wire_relay.exe"
 
-for need in rsyslogd openssl; do
-  command -v "$need" >/dev/null || { echo "FAILED: $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
-done
-for module in imrelp lmnsd_gtls; do
-  if ! ls /usr/lib/*/rsyslog/$module.so >/dev/null 2>&1; then
-    echo "FAILED: rsyslog's $module is not installed (scripts/ensure-packages.sh installs it)"
-    exit 1
-  fi
-done
-
 source "$(dirname "$0")/../support/collector_run.sh" collectors
+require_collector rsyslogd openssl ss -- imrelp lmnsd_gtls
 
 # ---- Certificates: two CAs, servers of each, one issued for other names, a client ----
 source "$(dirname "$0")/collector_certificates.sh"

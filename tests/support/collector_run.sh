@@ -9,6 +9,23 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-$1.XXXXXX")
 failures=0
 collector_pid=
 
+# require_collector <commands...> [-- <rsyslog modules...>]: ends the test with a clear
+# word when something it needs is not installed.
+require_collector() {
+  local needs_modules=0 need
+  for need in "$@"; do
+    if [[ "$need" == -- ]]; then
+      needs_modules=1
+    elif ((needs_modules)); then
+      ls /usr/lib/*/rsyslog/"$need".so >/dev/null 2>&1 ||
+        { echo "FAILED: rsyslog's $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
+    else
+      command -v "$need" >/dev/null ||
+        { echo "FAILED: $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
+    fi
+  done
+}
+
 stop_collector() {
   if [[ -n "$collector_pid" ]]; then
     kill -CONT "$collector_pid" 2>/dev/null  # a test may have stopped it for a stall

@@ -23,17 +23,8 @@ logger=$2
 relay=$3
 group=$4
 
-for need in rsyslogd openssl ss; do
-  command -v "$need" >/dev/null || { echo "FAILED: $need is not installed (scripts/ensure-packages.sh installs it)"; exit 1; }
-done
-for module in imrelp lmnsd_gtls; do
-  if ! ls /usr/lib/*/rsyslog/$module.so >/dev/null 2>&1; then
-    echo "FAILED: rsyslog's $module is not installed (scripts/ensure-packages.sh installs it)"
-    exit 1
-  fi
-done
-
 source "$(dirname "$0")/../support/collector_run.sh" kinds
+require_collector rsyslogd openssl ss -- imrelp lmnsd_gtls
 
 if [[ "$group" != relp ]]; then
   source "$(dirname "$0")/../net/collector_certificates.sh"

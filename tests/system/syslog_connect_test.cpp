@@ -67,6 +67,27 @@ class StuckCollector {
   bool stuck_ = false;
 };
 
+// A run of the logger that logs "one two three" to the console: how long until the
+// console had every record, and until the logger ended.
+struct TimedRun {
+  bool consoleComplete = false;
+  ULONGLONG consoleMs = 0;
+  ULONGLONG exitMs = 0;
+  ChildResult result;
+};
+
+TimedRun RunTimed(const std::wstring& arguments) {
+  TimedRun run;
+  const ULONGLONG started = ::GetTickCount64();
+  RunningChild logger(Logger(L"--no-event-log --console --level 4 " + arguments + L" one two three"));
+  EXPECT_TRUE(logger.started());
+  run.consoleComplete = logger.WaitForOutput("} three\r\n", 60000);
+  run.consoleMs = ::GetTickCount64() - started;
+  run.result = logger.Finish(60000);
+  run.exitMs = ::GetTickCount64() - started;
+  return run;
+}
+
 TEST(SyslogConnect, ACollectorThatNeverAnswersHoldsNoOutputBeyondTheLimit) {
   StuckCollector collector;
   ASSERT_TRUE(collector.stuck()) << "the accept queue did not fill";
@@ -84,14 +105,11 @@ TEST(SyslogConnect, ACollectorThatNeverAnswersHoldsNoOutputBeyondTheLimit) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const ULONGLONG started = ::GetTickCount64();
-    RunningChild logger(Logger(L"--no-event-log --console --level 4 --syslog " + collector.Entry() + L" " +
-                               c.option + L" one two three"));
-    ASSERT_TRUE(logger.started());
-    const bool consoleComplete = logger.WaitForOutput("} three\r\n", 60000);
-    const ULONGLONG consoleMs = ::GetTickCount64() - started;
-    const ChildResult result = logger.Finish(60000);
-    const ULONGLONG exitMs = ::GetTickCount64() - started;
+    const TimedRun run = RunTimed(L"--syslog " + collector.Entry() + L" " + c.option);
+    const ChildResult& result = run.result;
+    const bool consoleComplete = run.consoleComplete;
+    const ULONGLONG consoleMs = run.consoleMs;
+    const ULONGLONG exitMs = run.exitMs;
 
     ASSERT_TRUE(consoleComplete) << result.out;
     EXPECT_LE(consoleMs, c.consoleWithinMs) << "until the console had every record";
@@ -121,15 +139,12 @@ TEST(SyslogConnect, RelpAndTlsCollectorsThatNeverAnswerHoldNoOutput) {
   }
   constexpr DWORD kLimit = SyslogOutput::kConnectLimitMs;
   constexpr DWORD kMargin = 3000;
-  const ULONGLONG started = ::GetTickCount64();
-  RunningChild logger(Logger(L"--no-event-log --console --level 4 --syslog " + collector.Entry(L"/relp") + L"," +
-                             collector.Entry(L"/tls") + L"," + collector.Entry(L"/relp+tls") + L" --syslog-ca \"" +
-                             caFile + L"\" one two three"));
-  ASSERT_TRUE(logger.started());
-  const bool consoleComplete = logger.WaitForOutput("} three\r\n", 60000);
-  const ULONGLONG consoleMs = ::GetTickCount64() - started;
-  const ChildResult result = logger.Finish(60000);
-  const ULONGLONG exitMs = ::GetTickCount64() - started;
+  const TimedRun run = RunTimed(L"--syslog " + collector.Entry(L"/relp") + L"," + collector.Entry(L"/tls") + L"," +
+                                collector.Entry(L"/relp+tls") + L" --syslog-ca \"" + caFile + L"\"");
+  const ChildResult& result = run.result;
+  const bool consoleComplete = run.consoleComplete;
+  const ULONGLONG consoleMs = run.consoleMs;
+  const ULONGLONG exitMs = run.exitMs;
 
   ASSERT_TRUE(consoleComplete) << result.out;
   EXPECT_LE(consoleMs, kLimit) << "until the console had every record";

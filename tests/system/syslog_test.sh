@@ -7,12 +7,8 @@
 set -uo pipefail
 wine_run=$1
 logger=$2
-if ! command -v rsyslogd >/dev/null; then
-  echo "FAILED: rsyslogd is not installed (scripts/ensure-packages.sh installs it)"
-  exit 1
-fi
-
 source "$(dirname "$0")/../support/collector_run.sh" syslog
+require_collector rsyslogd ss
 
 # Two loopback ports nobody uses.
 udp_port=$(next_free_port $((20000 + ($$ * 13) % 30000)))
