@@ -20,6 +20,7 @@
 #include "logging/log_retention.h"
 #include "logging/tick_count.h"
 #include "logging/log_levels.h"
+#include "text/decimal_text.h"
 #include "text/stream_codecvt.h"
 
 namespace {
@@ -72,45 +73,25 @@ Char* AppendLiteral(Char* at, const char (&text)[N]) {
   return at;
 }
 
-// Value in decimal, zero-padded to at least minDigits digits.
-template <typename Char>
-Char* AppendNumber(Char* at, std::uint32_t value, int minDigits) {
-  if (value < 100 && minDigits == 2) {
-    // The fields of a time: two digits, without a loop.
-    at[0] = static_cast<Char>('0' + value / 10);
-    at[1] = static_cast<Char>('0' + value % 10);
-    return at + 2;
-  }
-  Char digits[10];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<Char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (; minDigits > count; --minDigits) *at++ = static_cast<Char>('0');
-  while (count > 0) *at++ = digits[--count];
-  return at;
-}
-
 // What every line starts with, "[code] (MM/DD hh:mm:ss.mmm):{0xTHREAD} ", as wide text or
 // as its bytes (it is ASCII). At most kWidestFrame characters.
 constexpr std::size_t kWidestFrame = 1 + 10 + 3 + 5 * 6 + 3 + 1 + 5 + 2 + 8 + 2;
 template <typename Char>
 Char* AppendFrame(Char* at, unsigned long code, const SYSTEMTIME& time, DWORD threadId) {
   *at++ = static_cast<Char>('[');
-  at = AppendNumber<Char>(at, code, 5);
+  at = AppendDecimal<Char>(at, code, 5);
   at = AppendLiteral(at, "] (");
-  at = AppendNumber<Char>(at, time.wMonth, 2);
+  at = AppendDecimal<Char>(at, time.wMonth, 2);
   *at++ = static_cast<Char>('/');
-  at = AppendNumber<Char>(at, time.wDay, 2);
+  at = AppendDecimal<Char>(at, time.wDay, 2);
   *at++ = static_cast<Char>(' ');
-  at = AppendNumber<Char>(at, time.wHour, 2);
+  at = AppendDecimal<Char>(at, time.wHour, 2);
   *at++ = static_cast<Char>(':');
-  at = AppendNumber<Char>(at, time.wMinute, 2);
+  at = AppendDecimal<Char>(at, time.wMinute, 2);
   *at++ = static_cast<Char>(':');
-  at = AppendNumber<Char>(at, time.wSecond, 2);
+  at = AppendDecimal<Char>(at, time.wSecond, 2);
   *at++ = static_cast<Char>('.');
-  at = AppendNumber<Char>(at, time.wMilliseconds, 3);
+  at = AppendDecimal<Char>(at, time.wMilliseconds, 3);
   at = AppendLiteral(at, "):{0x");
   Char hex[8];
   int count = 0;
@@ -401,12 +382,17 @@ bool DebugFileOutput::Wrap() {
   return WriteEncoded(L"", 0, EndMark::kWhereOlderLinesFollow);
 }
 
-void DebugFileOutput::AddEncoded(const wchar_t* text, std::size_t length) {
-  // Room for the text and a marker behind it; past a full batch only a record of many
-  // lines, or a long text, grows the buffer.
-  const std::size_t most = pendingBytes_ + (length + kMarkerLineChars) * 4;
+char* DebugFileOutput::PendingRoom(std::size_t bytes) {
+  // Past a full batch only a record of many lines, or a long text, grows the buffer.
+  const std::size_t most = pendingBytes_ + bytes;
   if (pending_.size() < most) pending_.resize(std::max(most, kBatchBytes + kMostLineBytes));
-  pendingBytes_ += Encode(text, length, pending_.data() + pendingBytes_, length * 4);
+  return pending_.data() + pendingBytes_;
+}
+
+void DebugFileOutput::AddEncoded(const wchar_t* text, std::size_t length) {
+  // Room for the text and a marker behind it.
+  char* const at = PendingRoom((length + kMarkerLineChars) * 4);
+  pendingBytes_ += Encode(text, length, at, length * 4);
 }
 
 bool DebugFileOutput::WriteEncoded(const wchar_t* text, std::size_t length, EndMark mark) {
@@ -429,8 +415,7 @@ bool DebugFileOutput::WritePending(EndMark mark) {
                       (mark == EndMark::kWhereOlderLinesFollow || !PastLimit(linesEnd));
   if (count == 0 && !marked) return true;
   // AddEncoded leaves room for a marker behind the lines; a marker alone may come first.
-  if (pending_.size() < count + kMarkerLineChars * 4) pending_.resize(kBatchBytes + kMostLineBytes);
-  char* const bytes = pending_.data();
+  char* const bytes = PendingRoom(count + kMarkerLineChars * 4);
   std::size_t total = count;
   if (marked) total += Encode(kWideEndOfLog, kMarkerLineChars, bytes + count, kMarkerLineChars * 4);
   DWORD written = 0;
@@ -458,7 +443,7 @@ std::size_t DebugFileOutput::Encode(const wchar_t* text, std::size_t length, cha
     for (std::size_t i = 0; i < length; ++i) bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     return length;
   }
-  if (encoding_ != kSingleByte && IsPlainAscii(text, length)) {
+  if (IsPlainAscii(text, length)) {
     if (encoding_ == kUtf16LE) {
       // The characters as they stand: Windows holds wide text as UTF-16LE.
       std::memcpy(bytes, text, length * sizeof(wchar_t));
@@ -582,9 +567,7 @@ std::int64_t DebugFileOutput::FindEndOfLogMarker() const {
 }
 
 bool DebugFileOutput::AddPlainLine(const RecordView& record) {
-  const std::size_t most = pendingBytes_ + kLineFormatChars + kMarkerLineChars * 4;
-  if (pending_.size() < most) pending_.resize(std::max(most, kBatchBytes + kMostLineBytes));
-  char* const line = pending_.data() + pendingBytes_;
+  char* const line = PendingRoom(kLineFormatChars + kMarkerLineChars * 4);
   char* at = AppendFrame(line, record.EventCode(), record.time, record.threadId);
   // The texts' room: the whole line, CR LF included, within the formatting limit.
   std::size_t room = kLineFormatChars - 2 - static_cast<std::size_t>(at - line);

@@ -162,6 +162,8 @@ class DebugFileOutput {
   // file is full at its head plus half the limit, so every file takes records.
   bool PastLimit(std::int64_t position) const;
   bool Wrap();
+  // Where the next waiting bytes go, with room for `bytes` of them.
+  char* PendingRoom(std::size_t bytes);
   // Encodes text onto the waiting lines.
   void AddEncoded(const wchar_t* text, std::size_t length);
   // Writes the waiting lines at the write position in one call; false when the system
