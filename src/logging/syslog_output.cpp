@@ -13,6 +13,7 @@
 #include "logging/line_breaks.h"
 #include "logging/log_levels.h"
 #include "logging/logging_calls.h"
+#include "net/socket_steps.h"
 #include "text/code_page.h"
 
 namespace {
@@ -61,15 +62,6 @@ bool Resolve(SyslogTarget& target) {
   return true;
 }
 
-// The four bytes of the address in network order, for the connection messages.
-struct AddressBytes {
-  explicit AddressBytes(const sockaddr_in& address) {
-    std::memcpy(bytes, &address.sin_addr, sizeof(bytes));
-  }
-  int operator[](int i) const { return bytes[i]; }
-  unsigned char bytes[4];
-};
-
 SyslogTarget TargetOf(const std::string& entry) {
   SyslogTarget target;
   target.address.sin_family = AF_INET;
@@ -79,10 +71,8 @@ SyslogTarget TargetOf(const std::string& entry) {
     const char* digits = entry.c_str() + colon + 1;
     char* rest = nullptr;
     port = std::strtol(digits, &rest, 10);
-    if (::_stricmp(rest, "/tcp") == 0) {
-      target.socketType = SOCK_STREAM;
-      target.protocol = IPPROTO_TCP;
-    } else if ((target.collectorKind = CollectorKindOf(rest))) {
+    target.collectorKind = CollectorKindOf(rest);
+    if (target.collectorKind || ::_stricmp(rest, "/tcp") == 0) {
       target.socketType = SOCK_STREAM;
       target.protocol = IPPROTO_TCP;
     }
@@ -105,13 +95,24 @@ bool ToAnsiCodePage(const wchar_t* line, char* bytes, int capacity) {
   return ::GetLastError() == ERROR_INVALID_FLAGS && WideToNarrowInto(bytes, line, capacity, codePage) != nullptr;
 }
 
+// The collector's host as the list names it, in the conversion code page; empty when it
+// does not convert.
+std::wstring WideHost(const SyslogTarget& target) {
+  wchar_t host[kReportedHostChars];
+  if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) == nullptr) return {};
+  return host;
+}
+
 // The collector as the connection messages name it: "host:port".
 std::wstring CollectorName(const SyslogTarget& target) {
-  wchar_t host[kReportedHostChars];
-  if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) == nullptr) {
-    host[0] = L'\0';
+  return WideHost(target) + L":" + std::to_wstring(::ntohs(target.address.sin_port));
+}
+
+bool AnyTlsCollector(const std::vector<SyslogTarget>& targets) {
+  for (const SyslogTarget& target : targets) {
+    if (target.collectorKind && UsesTls(*target.collectorKind)) return true;
   }
-  return std::wstring(host) + L":" + std::to_wstring(::ntohs(target.address.sin_port));
+  return false;
 }
 
 // A notice's error for the ERROR field: a socket or system error in decimal, as the other
@@ -127,10 +128,7 @@ std::wstring ErrorField(DWORD code) {
 }  // namespace
 
 bool SyslogOutput::NamesTlsCollector(const std::string& serverList) {
-  for (const SyslogTarget& target : ParseServerList(serverList)) {
-    if (target.collectorKind && UsesTls(*target.collectorKind)) return true;
-  }
-  return false;
+  return AnyTlsCollector(ParseServerList(serverList));
 }
 
 std::vector<SyslogTarget> SyslogOutput::ParseServerList(const std::string& serverList) {
@@ -166,7 +164,7 @@ void SyslogOutput::Open(const std::string& serverList) {
   targets_ = ParseServerList(serverList);
   credentials_.reset();
   credentialsProblem_.clear();
-  if (NamesTlsCollector(serverList) && !collectorSettings_.caFile.empty()) {
+  if (AnyTlsCollector(targets_) && !collectorSettings_.caFile.empty()) {
     credentials_ = TlsClientCredentials::Load(collectorSettings_.caFile, collectorSettings_.clientCertificateFile,
                                               collectorSettings_.clientCertificatePassword, credentialsProblem_);
     if (!credentials_) {
@@ -290,10 +288,10 @@ void SyslogOutput::CloseCollectors() {
 void SyslogOutput::ReportConnectError(SyslogTarget& target, int error) {
   target.lastError = error;
   if (!target.connectErrorsTold.IsNew(error)) return;
-  wchar_t host[kReportedHostChars];
-  if (NarrowToWideInto(host, target.host.c_str(), kReportedHostChars, GetConversionCodePage()) != nullptr) {
+  const std::wstring host = WideHost(target);
+  if (!host.empty()) {
     LogMessage(kLogDebug, L"[DIAG] EVENT=Error_connecting_to_Syslog, ERROR=%d, EVENTMSG=\"Error connecting to %s\"",
-               error, host);
+               error, host.c_str());
   }
 }
 
@@ -352,38 +350,19 @@ void SyslogOutput::StartConnect(SyslogTarget& target) {
 }
 
 void SyslogOutput::AwaitConnect(SyslogTarget& target, DWORD waitMs) {
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(target.socket.get(), &writable);
-  FD_SET(target.socket.get(), &failed);
-  timeval wait{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
-  const int ready = ::select(0, nullptr, &writable, &failed, &wait);
-  if (ready == SOCKET_ERROR) {
-    ConnectFailed(target, ::WSAGetLastError());
-    return;
+  const ConnectProgress progress = ::AwaitConnect(target.socket.get(), waitMs);
+  if (progress.outcome == ConnectProgress::kConnected) {
+    Connected(target);
+  } else if (progress.outcome == ConnectProgress::kFailed) {
+    ConnectFailed(target, progress.error);
+  } else if (::GetTickCount() - target.connectStartedAt >= kConnectLimitMs) {
+    ConnectFailed(target, WSAETIMEDOUT);
   }
-  if (ready > 0) {
-    // A refused or unreachable collector shows on the failure set, with the reason as
-    // the socket's error.
-    int error = 0;
-    int length = sizeof(error);
-    ::getsockopt(target.socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-    if (FD_ISSET(target.socket.get(), &failed) || error != 0) {
-      ConnectFailed(target, error != 0 ? error : WSAECONNREFUSED);
-    } else {
-      Connected(target);
-    }
-    return;
-  }
-  if (::GetTickCount() - target.connectStartedAt >= kConnectLimitMs) ConnectFailed(target, WSAETIMEDOUT);
 }
 
 void SyslogOutput::Connected(SyslogTarget& target) {
-  const AddressBytes address(target.address);
-  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"", address[0],
-             address[1], address[2], address[3]);
+  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %s\"",
+             DottedAddress(target.address).c_str());
   target.connecting = false;
   target.lastError = 0;
   target.connectErrorsTold.Succeeded();
@@ -398,9 +377,8 @@ void SyslogOutput::ConnectFailed(SyslogTarget& target, int error) {
   // Only the first failure after the list was parsed is told; a collector that stays
   // down is retried every cycle in silence.
   if (target.state == SyslogTarget::kNeverConnected) {
-    const AddressBytes address(target.address);
-    LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %d.%d.%d.%d\"",
-               error, address[0], address[1], address[2], address[3]);
+    LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connect failed to %s\"", error,
+               DottedAddress(target.address).c_str());
   }
   target.connecting = false;
   target.lastError = error;
@@ -459,17 +437,22 @@ void SyslogOutput::Write(const RecordView& record) {
   char bytes[kNarrowLineBytes];
   bool converted = false;
   int byteCount = 0;
+  // The line in the ANSI code page once, for the first target that takes it.
+  const auto convert = [&] {
+    if (!converted) {
+      if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return false;
+      byteCount = static_cast<int>(std::strlen(bytes));
+      converted = true;
+    }
+    return true;
+  };
   for (SyslogTarget& target : targets_) {
     if (target.collectorKind) {
       if (!target.link) {
         ++target.undelivered;
         continue;
       }
-      if (!converted) {
-        if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
-        byteCount = static_cast<int>(std::strlen(bytes));
-        converted = true;
-      }
+      if (!convert()) return;
       // The same line, without its line feed: these kinds frame each line themselves.
       const std::size_t length = byteCount > 0 && bytes[byteCount - 1] == '\n' ? byteCount - 1 : byteCount;
       target.link->Write(std::string_view(bytes, length), ::GetTickCount());
@@ -482,11 +465,7 @@ void SyslogOutput::Write(const RecordView& record) {
       AwaitConnect(target, 0);
     }
     if (!target.socket || target.state <= SyslogTarget::kDisconnected) continue;
-    if (!converted) {
-      if (!ToAnsiCodePage(line, bytes, kNarrowLineBytes)) return;
-      byteCount = static_cast<int>(std::strlen(bytes));
-      converted = true;
-    }
+    if (!convert()) return;
     SendLine(target, bytes, byteCount);
   }
 }
@@ -499,66 +478,52 @@ void SyslogOutput::SendLine(SyslogTarget& target, const char* bytes, int length)
       return;
     }
   }
-  int sent = 0;
-  while (sent < length) {
-    const int count = ::send(target.socket.get(), bytes + sent, length - sent, 0);
-    if (count > 0) {
-      sent += count;
-      continue;
-    }
-    const int error = ::WSAGetLastError();
+  int error = 0;
+  const std::size_t total = static_cast<std::size_t>(length);
+  const std::size_t sent = SendWhatFits(target.socket.get(), bytes, total, error);
+  if (error != 0) {
     target.lastError = error;
-    if (error != WSAEWOULDBLOCK) {
-      Disconnect(target, error);
-      return;
-    }
+    Disconnect(target, error);
+    return;
+  }
+  if (sent < total) {
+    target.lastError = WSAEWOULDBLOCK;
     // A full non-blocking socket: a line not begun is dropped whole; the rest of one
     // begun goes first when the socket takes bytes again.
     if (sent == 0) {
       ++target.droppedLines;
       return;
     }
-    target.unsent.assign(bytes + sent, static_cast<std::size_t>(length - sent));
-    break;
+    target.unsent.assign(bytes + sent, total - sent);
   }
   if (target.droppedLines > 0) ReportDroppedLines(target);
 }
 
 bool SyslogOutput::SendUnsent(SyslogTarget& target) {
-  std::size_t sent = 0;
-  while (sent < target.unsent.size()) {
-    const int count = ::send(target.socket.get(), target.unsent.data() + sent,
-                             static_cast<int>(target.unsent.size() - sent), 0);
-    if (count > 0) {
-      sent += static_cast<std::size_t>(count);
-      continue;
-    }
-    const int error = ::WSAGetLastError();
+  int error = 0;
+  const std::size_t sent = SendWhatFits(target.socket.get(), target.unsent.data(), target.unsent.size(), error);
+  if (error != 0) {
     target.lastError = error;
-    if (error != WSAEWOULDBLOCK) {
-      Disconnect(target, error);
-      return false;
-    }
-    break;
+    Disconnect(target, error);
+    return false;
   }
+  if (sent < target.unsent.size()) target.lastError = WSAEWOULDBLOCK;
   target.unsent.erase(0, sent);
   return true;
 }
 
 void SyslogOutput::ReportDroppedLines(SyslogTarget& target) {
-  const AddressBytes address(target.address);
   LogMessage(kLogDebug,
-             L"[DIAG] EVENT=Syslog_lines_dropped, ERROR=%d, EVENTMSG=\"%lu lines dropped for %d.%d.%d.%d: the "
-             L"collector did not keep up\"",
-             WSAEWOULDBLOCK, target.droppedLines, address[0], address[1], address[2], address[3]);
+             L"[DIAG] EVENT=Syslog_lines_dropped, ERROR=%d, EVENTMSG=\"%lu lines dropped for %s: the collector did "
+             L"not keep up\"",
+             WSAEWOULDBLOCK, target.droppedLines, DottedAddress(target.address).c_str());
   target.droppedLines = 0;
 }
 
 void SyslogOutput::Disconnect(SyslogTarget& target, int error) {
   if (target.droppedLines > 0) ReportDroppedLines(target);
-  const AddressBytes address(target.address);
-  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connection lost to %d.%d.%d.%d\"",
-             error, address[0], address[1], address[2], address[3]);
+  LogMessage(kLogDebug, L"[DIAG] EVENT=Syslog_disconnected, ERROR=%d, EVENTMSG=\"Connection lost to %s\"", error,
+             DottedAddress(target.address).c_str());
   target.unsent.clear();
   target.socket.reset();
   target.state = SyslogTarget::kDisconnected;

@@ -1,9 +1,7 @@
 #include "net/collector_connection.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "diagnostics/system_error_text.h"
+#include "net/socket_steps.h"
 
 namespace {
 
@@ -82,29 +80,11 @@ bool CollectorConnection::Open(const sockaddr_in& address, TlsClientCredentials*
   return state_ != State::kClosed;
 }
 
-// The connect is complete when the socket is writable; a refused one shows as an
-// exception, with the reason in SO_ERROR.
 void CollectorConnection::CheckConnected() {
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(socket_.get(), &writable);
-  FD_SET(socket_.get(), &failed);
-  timeval noWait{0, 0};
-  if (::select(0, nullptr, &writable, &failed, &noWait) == SOCKET_ERROR) {
-    FailSocket(Failure::kConnect, L"select", ::WSAGetLastError());
-    return;
-  }
-  if (!FD_ISSET(socket_.get(), &writable) && !FD_ISSET(socket_.get(), &failed)) return;
-  int error = 0;
-  int length = sizeof(error);
-  if (::getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
-    error = ::WSAGetLastError();
-  }
-  if (error == 0 && FD_ISSET(socket_.get(), &failed)) error = WSAECONNREFUSED;
-  if (error != 0) {
-    FailSocket(Failure::kConnect, L"connect", error);
+  const ConnectProgress progress = AwaitConnect(socket_.get(), 0);
+  if (progress.outcome == ConnectProgress::kPending) return;
+  if (progress.outcome == ConnectProgress::kFailed) {
+    FailSocket(Failure::kConnect, progress.call, progress.error);
     return;
   }
   if (!tls_) {
@@ -118,15 +98,9 @@ void CollectorConnection::CheckConnected() {
 }
 
 bool CollectorConnection::Flush() {
-  while (outputSent_ < output_.size()) {
-    const int length = static_cast<int>(std::min<std::size_t>(output_.size() - outputSent_, INT_MAX));
-    const int sent = ::send(socket_.get(), output_.data() + outputSent_, length, 0);
-    if (sent > 0) {
-      outputSent_ += static_cast<std::size_t>(sent);
-      continue;
-    }
-    const int error = ::WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) break;
+  int error = 0;
+  outputSent_ += SendWhatFits(socket_.get(), output_.data() + outputSent_, output_.size() - outputSent_, error);
+  if (error != 0) {
     FailSocket(Failure::kLost, L"send", error);
     return false;
   }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "net/octet_counted_frame.h"
+#include "net/socket_steps.h"
 
 namespace {
 
@@ -50,9 +51,7 @@ std::uint64_t CollectorLink::Dropped() const noexcept { return IsRelp() ? sessio
 std::wstring CollectorLink::Peer() const {
   // Before the first connect the owner has not resolved the host yet.
   if (address_.sin_family == 0) return WidenAscii(settings_.serverName);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&address_.sin_addr);
-  return std::to_wstring(bytes[0]) + L"." + std::to_wstring(bytes[1]) + L"." + std::to_wstring(bytes[2]) + L"." +
-         std::to_wstring(bytes[3]) + L":" + std::to_wstring(::ntohs(address_.sin_port));
+  return DottedAddress(address_) + L":" + std::to_wstring(::ntohs(address_.sin_port));
 }
 
 void CollectorLink::Notify(CollectorNotice::Kind kind, DWORD code, std::wstring text) {
@@ -76,14 +75,14 @@ void CollectorLink::NotifyFailure(CollectorNotice::Kind kind, DWORD code, const 
 
 bool CollectorLink::NeedsConnect(DWORD now) const {
   if (connectionActive_) return false;
-  if (UsesTls(settings_.kind) && settings_.credentials == nullptr) return !refusedWithoutCredentials_;
+  if (LacksCredentials()) return !refusedWithoutCredentials_;
   return !waitingToRetry_ || static_cast<LONG>(now - retryAt_) >= 0;
 }
 
 void CollectorLink::Connect(const sockaddr_in& address, DWORD now) {
   if (connectionActive_) return;
   address_ = address;
-  if (UsesTls(settings_.kind) && settings_.credentials == nullptr) {
+  if (LacksCredentials()) {
     if (!refusedWithoutCredentials_) {
       refusedWithoutCredentials_ = true;
       Notify(CollectorNotice::Kind::kRefused, 0,
@@ -119,11 +118,9 @@ void CollectorLink::BecameReady() {
 }
 
 void CollectorLink::ConnectionEnded(CollectorNotice::Kind failedKind, DWORD code, const std::wstring& text) {
-  connection_.Close();
-  session_.End();
-  connectionActive_ = false;
-  if (ready_) {
-    ready_ = false;
+  const bool wasReady = ready_;
+  Close();
+  if (wasReady) {
     Notify(CollectorNotice::Kind::kLost, code, L"Connection lost to " + Peer() + L": " + text);
   } else {
     NotifyFailure(failedKind, code, text);
@@ -143,10 +140,7 @@ void CollectorLink::TakeAnswers(DWORD now) {
         break;
       case RelpSession::Outcome::kClosed:
         // Our own close, answered: the end of a Finish.
-        connection_.Close();
-        session_.End();
-        connectionActive_ = false;
-        ready_ = false;
+        Close();
         break;
       case RelpSession::Outcome::kServerClosed:
         ConnectionEnded(CollectorNotice::Kind::kConnectFailed, 0, L"the collector closed the RELP session");
@@ -222,7 +216,7 @@ void CollectorLink::CountDrops(const HeldMessages::PushOutcome& outcome) {
 }
 
 void CollectorLink::Write(std::string_view line, DWORD now) {
-  if (UsesTls(settings_.kind) && settings_.credentials == nullptr) return;
+  if (LacksCredentials()) return;
   CountDrops(IsRelp() ? session_.Hold(line) : lines_.Push(line, 0));
   // A batch at a time: under TLS one record for many lines, and one look for answers.
   const std::size_t unsent = IsRelp() ? session_.UnsentBytes() : lines_.Bytes();

@@ -114,6 +114,8 @@ class CollectorLink {
 
  private:
   bool IsRelp() const noexcept { return settings_.kind != CollectorKind::kTls; }
+  // A TLS collector without credentials gets nothing: not unchecked, not in clear.
+  bool LacksCredentials() const noexcept { return UsesTls(settings_.kind) && settings_.credentials == nullptr; }
   void Notify(CollectorNotice::Kind kind, DWORD code, std::wstring text);
   void NotifyFailure(CollectorNotice::Kind kind, DWORD code, const std::wstring& text);
   void ConnectionEnded(CollectorNotice::Kind failedKind, DWORD code, const std::wstring& text);
