@@ -3,6 +3,13 @@
 #   make_collector_certificates    CAs ca and otherca; servers server (ca), foreign
 #                                  (otherca) and elsewhere (ca, other names); client (ca)
 #                                  with client.pfx; garbage.pem, which is no certificate
+#   tls_inputs <tls> <foreign> <elsewhere>   rsyslog's imtcp over TLS (the gtls stream
+#                                  driver) on those three ports, with the servers'
+#                                  certificates server, foreign and elsewhere, writing to
+#                                  tls.log, foreign.log and elsewhere.log
+#   relp_tls_input <port>          imrelp inside TLS with the certificate server, wanting
+#                                  a client certificate of ca, writing to relptls.log (the
+#                                  caller loads imrelp, once for all its inputs)
 
 make_ca() {
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" -days 2 -subj "/CN=$2" \
@@ -39,4 +46,18 @@ make_collector_certificates() {
     make_leaf client ca "DNS:client.invalid" clientAuth &&
     openssl pkcs12 -export -in "$work/client.pem" -inkey "$work/client.key" -out "$work/client.pfx" -passout pass: &&
     echo "not a certificate" >"$work/garbage.pem"
+}
+
+tls_inputs() {
+  echo 'module(load="imtcp" streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="anon")'
+  local input name port certificate
+  for input in tls:"$1":server foreign:"$2":foreign elsewhere:"$3":elsewhere; do
+    IFS=: read -r name port certificate <<<"$input"
+    raw_input imtcp "$name" "$port" "streamDriver.certFile=\"$work/$certificate.pem\"" \
+      "streamDriver.keyFile=\"$work/$certificate.key\""
+  done
+}
+relp_tls_input() {
+  raw_input imrelp relptls "$1" 'tls="on"' "tls.caCert=\"$work/ca.pem\"" "tls.myCert=\"$work/server.pem\"" \
+    "tls.myPrivKey=\"$work/server.key\"" 'tls.authMode="certvalid"'
 }

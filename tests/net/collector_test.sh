@@ -31,36 +31,14 @@ relp_tls_port=$(next_free_port $((relp_port + 1)))
 relay_port=$relp_tls_port
 
 # One input per case; imrelp over TLS accepts a client whose certificate the CA issued.
-mkdir -p "$work/spool"
-cat >"$work/rsyslog.conf" <<EOF
-global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k"
-       parser.escapeControlCharactersOnReceive="off" defaultNetstreamDriverCAFile="$work/ca.pem")
-module(load="imtcp" streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="anon")
-module(load="imrelp")
-template(name="raw" type="string" string="%rawmsg%\n")
-ruleset(name="tls") { action(type="omfile" file="$work/tls.log" template="raw") }
-ruleset(name="foreign") { action(type="omfile" file="$work/foreign.log" template="raw") }
-ruleset(name="elsewhere") { action(type="omfile" file="$work/elsewhere.log" template="raw") }
-ruleset(name="relp") { action(type="omfile" file="$work/relp.log" template="raw") }
-ruleset(name="relptls") { action(type="omfile" file="$work/relptls.log" template="raw") }
-input(type="imtcp" address="127.0.0.1" port="$tls_port" ruleset="tls"
-      streamDriver.certFile="$work/server.pem" streamDriver.keyFile="$work/server.key")
-input(type="imtcp" address="127.0.0.1" port="$foreign_port" ruleset="foreign"
-      streamDriver.certFile="$work/foreign.pem" streamDriver.keyFile="$work/foreign.key")
-input(type="imtcp" address="127.0.0.1" port="$elsewhere_port" ruleset="elsewhere"
-      streamDriver.certFile="$work/elsewhere.pem" streamDriver.keyFile="$work/elsewhere.key")
-input(type="imrelp" address="127.0.0.1" port="$relp_port" ruleset="relp")
-input(type="imrelp" address="127.0.0.1" port="$relp_tls_port" ruleset="relptls" tls="on"
-      tls.caCert="$work/ca.pem" tls.myCert="$work/server.pem" tls.myPrivKey="$work/server.key"
-      tls.authMode="certvalid")
-EOF
-
-collector_listens() {
-  local port
-  for port in "$tls_port" "$foreign_port" "$elsewhere_port" "$relp_port" "$relp_tls_port"; do
-    [[ -n "$(ss -Htln "sport = :$port")" ]] || return 1
-  done
-}
+{
+  collector_config_head "$work/ca.pem"
+  tls_inputs "$tls_port" "$foreign_port" "$elsewhere_port"
+  echo 'module(load="imrelp")'
+  raw_input imrelp relp "$relp_port"
+  relp_tls_input "$relp_tls_port"
+} >"$work/rsyslog.conf"
+listening=("$tls_port" "$foreign_port" "$elsewhere_port" "$relp_port" "$relp_tls_port")
 
 # Lines of one run carry the run's own word: "<14> collector-client: <word> <number>".
 lines_of() { if [[ -f "$work/$2.log" ]]; then grep -c -F " collector-client: $1 " "$work/$2.log"; else echo 0; fi; }

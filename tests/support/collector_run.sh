@@ -1,8 +1,8 @@
 # What every test against a real rsyslogd shares, sourced by the test scripts: a work
 # folder of the run's own, the collector started with the run's configuration
 # ($work/rsyslog.conf) and pid file and stopped by its pid, free loopback ports, polling,
-# and the count of failures. A script defines collector_listens (true once rsyslogd
-# listens where the script configured it) before it starts the collector.
+# and the count of failures. A script sets ${listening[@]}, the ports rsyslogd listens on
+# as configured, before it starts the collector.
 #   source tests/support/collector_run.sh <name of the work folder>
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varrowmere-$1.XXXXXX")
@@ -69,6 +69,37 @@ wait_until() {
     sleep 0.05
   done
   "$@"
+}
+
+# Pieces of an rsyslog configuration, each printed, for a script to put together in
+# $work/rsyslog.conf:
+#   collector_config_head [CA file]   rsyslogd's work folder (made here), no name lookups,
+#                                     messages up to 8k stored as they came, and the
+#                                     template "raw" that writes a message exactly as it
+#                                     arrived; with a CA file, the one TLS inputs check by
+#   raw_input <module> <name> <port> [input settings...]
+#                                     an input on loopback whose messages go raw to
+#                                     $work/<name>.log
+collector_config_head() {
+  mkdir -p "$work/spool"
+  echo "global(workDirectory=\"$work/spool\" net.enableDNS=\"off\" maxMessageSize=\"8k\""
+  echo "       parser.escapeControlCharactersOnReceive=\"off\""
+  [[ -z "${1:-}" ]] || echo "       defaultNetstreamDriverCAFile=\"$1\""
+  echo ")"
+  echo "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")"
+}
+raw_input() {
+  local module=$1 name=$2 port=$3
+  shift 3
+  echo "ruleset(name=\"$name\") { action(type=\"omfile\" file=\"$work/$name.log\" template=\"raw\") }"
+  echo "input(type=\"$module\" address=\"127.0.0.1\" port=\"$port\" ruleset=\"$name\"${*:+ $*})"
+}
+
+# True once rsyslogd listens on every TCP port in ${listening[@]}; a script that listens
+# otherwise defines its own after sourcing this.
+collector_listens() {
+  local port
+  for port in "${listening[@]}"; do listens "$port" || return 1; done
 }
 
 # Without the scripts' input pipes, whose ends must close when the test closes them.

@@ -39,55 +39,30 @@ ports=("$first_port")
 for ((i = 1; i < 4; i++)); do ports+=("$(next_free_port $((ports[i - 1] + 1)))"); done
 relay_port=${ports[3]}
 
-mkdir -p "$work/spool"
 {
-  echo "global(workDirectory=\"$work/spool\" net.enableDNS=\"off\" maxMessageSize=\"8k\""
-  echo "       parser.escapeControlCharactersOnReceive=\"off\""
-  [[ "$group" == relp ]] || echo "       defaultNetstreamDriverCAFile=\"$work/ca.pem\""
-  echo ")"
-  echo "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")"
+  if [[ "$group" == relp ]]; then collector_config_head; else collector_config_head "$work/ca.pem"; fi
   case "$group" in
     relp)
       relp_port=${ports[0]}
       tcp_port=${ports[1]}
       listening=("$relp_port" "$tcp_port")
-      cat <<EOF
-module(load="imrelp")
-module(load="imtcp")
-ruleset(name="relp") { action(type="omfile" file="$work/relp.log" template="raw") }
-ruleset(name="tcp") { action(type="omfile" file="$work/tcp.log" template="raw") }
-input(type="imrelp" address="127.0.0.1" port="$relp_port" ruleset="relp")
-input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
-EOF
+      echo 'module(load="imrelp")'
+      echo 'module(load="imtcp")'
+      raw_input imrelp relp "$relp_port"
+      raw_input imtcp tcp "$tcp_port"
       ;;
     tls)
       tls_port=${ports[0]}
       foreign_port=${ports[1]}
       elsewhere_port=${ports[2]}
       listening=("$tls_port" "$foreign_port" "$elsewhere_port")
-      cat <<EOF
-module(load="imtcp" streamDriver.name="gtls" streamDriver.mode="1" streamDriver.authMode="anon")
-ruleset(name="tls") { action(type="omfile" file="$work/tls.log" template="raw") }
-ruleset(name="foreign") { action(type="omfile" file="$work/foreign.log" template="raw") }
-ruleset(name="elsewhere") { action(type="omfile" file="$work/elsewhere.log" template="raw") }
-input(type="imtcp" address="127.0.0.1" port="$tls_port" ruleset="tls"
-      streamDriver.certFile="$work/server.pem" streamDriver.keyFile="$work/server.key")
-input(type="imtcp" address="127.0.0.1" port="$foreign_port" ruleset="foreign"
-      streamDriver.certFile="$work/foreign.pem" streamDriver.keyFile="$work/foreign.key")
-input(type="imtcp" address="127.0.0.1" port="$elsewhere_port" ruleset="elsewhere"
-      streamDriver.certFile="$work/elsewhere.pem" streamDriver.keyFile="$work/elsewhere.key")
-EOF
+      tls_inputs "$tls_port" "$foreign_port" "$elsewhere_port"
       ;;
     relp-tls)
       relp_tls_port=${ports[0]}
       listening=("$relp_tls_port")
-      cat <<EOF
-module(load="imrelp")
-ruleset(name="relptls") { action(type="omfile" file="$work/relptls.log" template="raw") }
-input(type="imrelp" address="127.0.0.1" port="$relp_tls_port" ruleset="relptls" tls="on"
-      tls.caCert="$work/ca.pem" tls.myCert="$work/server.pem" tls.myPrivKey="$work/server.key"
-      tls.authMode="certvalid")
-EOF
+      echo 'module(load="imrelp")'
+      relp_tls_input "$relp_tls_port"
       ;;
     *)
       echo "FAILED: unknown group $group"
@@ -95,11 +70,6 @@ EOF
       ;;
   esac
 } >"$work/rsyslog.conf"
-
-collector_listens() {
-  local port
-  for port in "${listening[@]}"; do listens "$port" || return 1; done
-}
 
 # The records of one run carry the run's own word: "<word> NNNNNNN". Stored, each is
 # "<6> varrowmere-logger {0xTHREAD} SEQ: (#40000) <word> NNNNNNN".

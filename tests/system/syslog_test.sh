@@ -14,22 +14,20 @@ require_collector rsyslogd ss
 udp_port=$(next_free_port $((20000 + ($$ * 13) % 30000)))
 tcp_port=$(next_free_port $((udp_port + 1)))
 
-mkdir -p "$work/spool"
-cat >"$work/rsyslog.conf" <<EOF
-global(workDirectory="$work/spool" net.enableDNS="off" maxMessageSize="8k"
-       parser.escapeControlCharactersOnReceive="off")
-module(load="imudp")
-module(load="imtcp")
-template(name="raw" type="string" string="%rawmsg%\n")
+{
+  collector_config_head
+  echo 'module(load="imudp")'
+  echo 'module(load="imtcp")'
+  cat <<EOF
 template(name="priority" type="string" string="%syslogfacility% %syslogseverity% %rawmsg%\n")
 ruleset(name="udp") {
   action(type="omfile" file="$work/udp.log" template="raw")
   action(type="omfile" file="$work/priority.log" template="priority")
 }
-ruleset(name="tcp") { action(type="omfile" file="$work/tcp.log" template="raw") }
 input(type="imudp" address="127.0.0.1" port="$udp_port" ruleset="udp")
-input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="tcp")
 EOF
+  raw_input imtcp tcp "$tcp_port"
+} >"$work/rsyslog.conf"
 
 collector_listens() { [[ -n "$(ss -Htln "sport = :$tcp_port")" && -n "$(ss -Huan "sport = :$udp_port")" ]]; }
 
