@@ -686,22 +686,33 @@ void StallWhileAsked(const LogRecord&) {
   ++g_recordsHandled;
 }
 
+// A logger whose every record passes StallWhileAsked, and records of 100 characters.
+class QueueByteBound : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    logger.SetEventLogEnabled(false);
+    g_outputStalled = false;
+    g_recordsHandled = 0;
+    logger.SetRecordHook(&StallWhileAsked);
+  }
+  void TearDown() override { g_outputStalled = false; }
+
+  const std::wstring text = std::wstring(100, L'x');
+  const std::size_t recordBytes = LogRecord::BlockBytes(text.size(), 0, RecordTextForm::kAscii);
+  DebugLogger logger;
+};
+
 // An output that stops taking records makes callers wait at the byte bound; none of their
 // records is lost, and the queue never holds more than the bound.
-TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
+TEST_F(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
   constexpr int kRecords = 400;
-  const std::wstring text(100, L'x');
-  DebugLogger logger;
-  logger.SetEventLogEnabled(false);
   g_outputStalled = true;
-  g_recordsHandled = 0;
-  logger.SetRecordHook(&StallWhileAsked);
   ASSERT_TRUE(logger.Start());
   ASSERT_TRUE(WaitForRunning(logger));
   logger.AddRecord(3, 0, 0, text.c_str(), nullptr);  // the record the stalled output holds
   while (logger.Queue().Length() != 0) ::Sleep(1);
   // Room for ten records.
-  const std::size_t bound = 10 * LogRecord::BlockBytes(text.size(), 0, RecordTextForm::kAscii);
+  const std::size_t bound = 10 * recordBytes;
   logger.SetQueueByteLimit(bound);
 
   std::atomic<int> logged{0};
@@ -726,17 +737,11 @@ TEST(QueueByteBound, CallersWaitAtTheBoundAndEveryRecordArrives) {
 // Only a drain makes room, so a caller that waits at the bound wakes the logger thread:
 // with the thread's sleep between drains made endless, every caller still gets all of its
 // records in, while the logger runs.
-TEST(QueueByteBound, CallersWaitingAtTheBoundWakeTheLoggerThread) {
+TEST_F(QueueByteBound, CallersWaitingAtTheBoundWakeTheLoggerThread) {
   constexpr int kCallers = 4;
   constexpr int kRecordsEach = 200;
-  const std::wstring text(100, L'x');
-  DebugLogger logger;
-  logger.SetEventLogEnabled(false);
-  g_outputStalled = false;
-  g_recordsHandled = 0;
-  logger.SetRecordHook(&StallWhileAsked);
   logger.SetCycleMs(-1);
-  logger.SetQueueByteLimit(4 * LogRecord::BlockBytes(text.size(), 0, RecordTextForm::kAscii));
+  logger.SetQueueByteLimit(4 * recordBytes);
   ASSERT_TRUE(logger.Start());
   ASSERT_TRUE(WaitForRunning(logger));
 
