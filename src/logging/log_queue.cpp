@@ -79,17 +79,10 @@ std::unique_ptr<LogRecord> LogQueue::Pop() {
   return std::unique_ptr<LogRecord>(front);
 }
 
-int LogQueue::WaitBetweenDrains(Event& stop, std::int64_t timeoutMs) {
-  const int woken = stop.WaitEither(roomWanted_, timeoutMs);
-  roomWanted_.Reset();
-  return woken;
-}
-
 int LogQueue::WaitBetweenDrains(Event& stop, std::int64_t timeoutMs, const HANDLE* others, std::size_t count) {
-  if (count == 0) return WaitBetweenDrains(stop, timeoutMs);
   HANDLE handles[2 + kMaxOtherEvents] = {stop.Handle(), roomWanted_.Handle()};
   count = std::min(count, kMaxOtherEvents);
-  std::copy(others, others + count, handles + 2);
+  if (count > 0) std::copy(others, others + count, handles + 2);
   const int woken = Event::WaitAny(handles, 2 + count, timeoutMs);
   // Only a wake that a drain follows answers the request for room.
   if (woken <= 2) roomWanted_.Reset();

@@ -42,13 +42,13 @@ class LogQueue {
   std::unique_ptr<LogRecord> Pop();
 
   // For the popping thread between its drains: waits until `stop` is set, a caller starts
-  // to wait for room, or timeoutMs pass. Answers as Event::WaitEither does (1: stop).
-  int WaitBetweenDrains(Event& stop, std::int64_t timeoutMs);
-  // The same, waking also for any of `others` (at most kMaxOtherEvents; the logger waits
-  // on its collectors' sockets so): 3 + the index of the first of them signalled. A wake
-  // for one of them leaves a caller's request for room standing for the next wait.
+  // to wait for room, any of `others` is signalled (at most kMaxOtherEvents; the logger
+  // waits on its collectors' sockets so), or timeoutMs pass. Answers as Event::WaitAny
+  // does: 1 stop, 2 a caller wants room, 3 + the index of the first of `others`
+  // signalled, 0 timed out. A wake for one of `others` leaves a caller's request for room
+  // standing for the next wait.
   static constexpr std::size_t kMaxOtherEvents = 60;
-  int WaitBetweenDrains(Event& stop, std::int64_t timeoutMs, const HANDLE* others, std::size_t count);
+  int WaitBetweenDrains(Event& stop, std::int64_t timeoutMs, const HANDLE* others = nullptr, std::size_t count = 0);
 
   // The records and bytes still waiting: pushed and not yet popped (a record the logger
   // thread has taken into its batch but not yet popped still counts). The watch of the

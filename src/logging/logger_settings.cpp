@@ -72,18 +72,24 @@ void DebugLogger::ReadSettings() {
   // A console threshold in the registry asks for the console; ConsoleLogEnabled, read
   // next, has the last word either way.
   bool consoleLevelPresent = false;
-  const int debugLevel = AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast);
-  const int eventLevel = AtLeast(ReadThreshold(key, L"EventLogLevel", LogThresholds::kDefaultEventLog), fixed_.eventLogLevelAtLeast);
-  const int sysLevel = AtLeast(ReadThreshold(key, L"SysLogLevel", LogThresholds::kDefaultSyslog), fixed_.sysLogLevelAtLeast);
+  const int debugLevel =
+      AtLeast(ReadThreshold(key, L"DebugLogLevel", defaultDebugLevel_), fixed_.debugLogLevelAtLeast);
+  const int eventLevel =
+      AtLeast(ReadThreshold(key, L"EventLogLevel", LogThresholds::kDefaultEventLog), fixed_.eventLogLevelAtLeast);
+  const int sysLevel =
+      AtLeast(ReadThreshold(key, L"SysLogLevel", LogThresholds::kDefaultSyslog), fixed_.sysLogLevelAtLeast);
   const int consoleLevel =
-      AtLeast(ReadThreshold(key, L"ConsoleLogLevel", LogThresholds::kDefaultConsole, &consoleLevelPresent), fixed_.consoleLogLevelAtLeast);
+      AtLeast(ReadThreshold(key, L"ConsoleLogLevel", LogThresholds::kDefaultConsole, &consoleLevelPresent),
+              fixed_.consoleLogLevelAtLeast);
   thresholds_.SetAsRead(debugLevel, eventLevel, sysLevel, consoleLevel);
   consoleLogEnabled_ = consoleLevelPresent;
   consoleLogEnabled_ = fixed_.consoleLogEnabled.value_or(ReadSwitch(key, L"ConsoleLogEnabled", consoleLogEnabled_));
 
   ChangeFileSettings([&](DebugFileOutput::Settings& file) {
-    file.maxDailyFileAge = fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", DebugFileOutput::Settings{}.maxDailyFileAge));
-    file.encoding = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", DebugFileOutput::Settings{}.encoding));
+    const DebugFileOutput::Settings defaults;
+    file.maxDailyFileAge =
+        fixed_.debugLogMaxDailyFileAge.value_or(ReadNumber(key, L"DebugLogMaxDailyFileAge", defaults.maxDailyFileAge));
+    file.encoding = fixed_.debugLogEncoding.value_or(ReadNumber(key, L"DebugLogEncoding", defaults.encoding));
   });
   blockingSyslog_ = fixed_.blockingSyslog.value_or(ReadSwitch(key, L"BlockingSyslog", kDefaultBlockingSyslog));
   addSyslogHeader_ = fixed_.addSyslogHeader.value_or(ReadSwitch(key, L"AddSyslogHeader", kDefaultAddSyslogHeader));
@@ -95,7 +101,8 @@ void DebugLogger::ReadSettings() {
   ApplySwitch(&debugLogEnabled_,
               fixed_.debugLogEnabled.value_or(ReadSwitch(key, L"DebugLogEnabled", !DebugFilePath().empty())),
               [this] { ReopenDebugFile(); }, [this] { CloseDebugFile(); });
-  ApplySwitch(&eventLogEnabled_, fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", kDefaultEventLogEnabled)),
+  ApplySwitch(&eventLogEnabled_,
+              fixed_.eventLogEnabled.value_or(ReadSwitch(key, L"EventLogEnabled", kDefaultEventLogEnabled)),
               [this] { OpenEventLog(); }, [this] { CloseEventLog(); });
 
   eventLogTimeThreshold_ = ReadNumber(key, L"EventLogTimeThreshold", kDefaultEventLogTimeThreshold);

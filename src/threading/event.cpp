@@ -28,20 +28,9 @@ int Event::Wait(std::int64_t timeoutMs) {
 }
 
 int Event::WaitEither(Event& other, std::int64_t timeoutMs) {
-  const HANDLE handles[] = {handle_.get(), other.handle_.get()};
   // The system answers the lowest index of the signalled handles, so this event wins a tie.
-  switch (::WaitForMultipleObjects(2, handles, FALSE, WaitLimit(timeoutMs))) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED_0:
-      return 1;
-    case WAIT_OBJECT_0 + 1:
-    case WAIT_ABANDONED_0 + 1:
-      return 2;
-    case WAIT_TIMEOUT:
-      return 0;
-    default:
-      return -1;
-  }
+  const HANDLE handles[] = {handle_.get(), other.handle_.get()};
+  return WaitAny(handles, 2, timeoutMs);
 }
 
 int Event::WaitAny(const HANDLE* handles, std::size_t count, std::int64_t timeoutMs) {
