@@ -28,12 +28,10 @@ const wchar_t* TypeName(Kind kind) {
   return kNames[static_cast<int>(kind) - 1];
 }
 
-// One argument as the walk read it.
-struct Examined {
-  Kind kind;
-  std::uint64_t bits = 0;   // integers and characters, zero-extended
-  double real = 0;          // kinds Double and LongDouble
-  const void* pointer = nullptr;  // kinds IntPointer to WideString
+// One argument as the walk read it: its value as taken off the list, and what the test
+// of it found.
+struct Examined : ArgumentValue {
+  Kind kind = Kind::Int;
   bool failed = false;
   const void* failedAddress = nullptr;
 };
@@ -106,10 +104,7 @@ Examined TakeArgument(Kind kind, va_list* args) {
     return argument;
   }
   const bool read = ReadGuarded([&] {
-    const ArgumentValue value = TakeArgumentValue(kind, args);
-    argument.bits = value.bits;
-    argument.real = value.real;
-    argument.pointer = value.pointer;
+    static_cast<ArgumentValue&>(argument) = TakeArgumentValue(kind, args);
   });
   if (!read) {
     argument.failed = true;
