@@ -20,21 +20,30 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 std::wstring WidenAscii(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
+
+constexpr struct {
+  std::string_view marker;
+  CollectorKind kind;
+} kKindMarkers[] = {
+    {"/tls", CollectorKind::kTls},
+    {"/relp", CollectorKind::kRelp},
+    {"/relp+tls", CollectorKind::kRelpOverTls},
+};
+
 }  // namespace
 
 std::optional<CollectorKind> CollectorKindOf(std::string_view marker) {
-  static constexpr struct {
-    std::string_view marker;
-    CollectorKind kind;
-  } kKinds[] = {
-      {"/tls", CollectorKind::kTls},
-      {"/relp", CollectorKind::kRelp},
-      {"/relp+tls", CollectorKind::kRelpOverTls},
-  };
-  for (const auto& entry : kKinds) {
+  for (const auto& entry : kKindMarkers) {
     if (SameIgnoringCase(marker, entry.marker)) return entry.kind;
   }
   return std::nullopt;
+}
+
+std::string_view CollectorKindMarker(CollectorKind kind) {
+  for (const auto& entry : kKindMarkers) {
+    if (entry.kind == kind) return entry.marker;
+  }
+  return {};
 }
 
 CollectorLink::CollectorLink(CollectorLinkSettings settings)

@@ -25,6 +25,8 @@ enum class CollectorKind {
 
 // The kind an entry's marker names ("/tls", "/relp", "/relp+tls", in any case), or none.
 std::optional<CollectorKind> CollectorKindOf(std::string_view marker);
+// The marker of a kind as the list gives it in lower case: "/tls", "/relp", "/relp+tls".
+std::string_view CollectorKindMarker(CollectorKind kind);
 inline bool UsesTls(CollectorKind kind) { return kind != CollectorKind::kRelp; }
 
 struct CollectorLinkSettings {

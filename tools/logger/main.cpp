@@ -194,15 +194,6 @@ std::wstring Count(std::uint64_t n, const wchar_t* thing) {
   return std::to_wstring(n) + L" " + thing + (n == 1 ? L"" : L"s");
 }
 
-const wchar_t* KindName(CollectorKind kind) {
-  switch (kind) {
-    case CollectorKind::kTls: return L"tls";
-    case CollectorKind::kRelp: return L"relp";
-    case CollectorKind::kRelpOverTls: return L"relp+tls";
-  }
-  return L"?";
-}
-
 std::wstring Widened(const std::string& text) {
   const TemporaryWideText wide(text.c_str());
   return wide.get() != nullptr ? wide.get() : L"";
@@ -215,8 +206,9 @@ std::wstring CollectorLines(const SyslogOutput& syslog, std::wstring& summary) {
   std::wstring failures;
   for (const SyslogTarget& target : syslog.Targets()) {
     if (!target.collectorKind) continue;
-    const std::wstring name = Widened(target.host) + L":" + std::to_wstring(::ntohs(target.address.sin_port)) + L"/" +
-                              KindName(*target.collectorKind);
+    const std::string_view marker = CollectorKindMarker(*target.collectorKind);
+    const std::wstring name = Widened(target.host) + L":" + std::to_wstring(::ntohs(target.address.sin_port)) +
+                              std::wstring(marker.begin(), marker.end());
     summary += L"collector: " + name + L" delivered=" + std::to_wstring(target.delivered) + L" dropped=" +
                std::to_wstring(target.dropped) + L" undelivered=" + std::to_wstring(target.undelivered) + L"\n";
     const std::uint64_t lost = target.dropped + target.undelivered;
