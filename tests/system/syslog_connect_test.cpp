@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "logging/syslog_output.h"
+#include "net/socket_steps.h"
 #include "support/child_process.h"
 #include "support/scratch_folder.h"
 #include "support/test_anchor_certificate.h"
@@ -19,17 +20,6 @@
 #include "win32/unique_socket.h"
 
 namespace {
-
-bool ConnectAnswered(SOCKET socket, DWORD waitMs) {
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(socket, &writable);
-  FD_SET(socket, &failed);
-  timeval wait{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
-  return ::select(0, nullptr, &writable, &failed, &wait) > 0;
-}
 
 // A loopback listener that accepts nobody, with its accept queue filled by connections
 // of its own; the first connect left without an answer shows the queue is full.
@@ -50,7 +40,7 @@ class StuckCollector {
       u_long nonBlocking = 1;
       ::ioctlsocket(filler.get(), FIONBIO, &nonBlocking);
       ::connect(filler.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-      stuck_ = !ConnectAnswered(filler.get(), 500);
+      stuck_ = AwaitConnect(filler.get(), 500).outcome == ConnectProgress::kPending;
       fillers_.push_back(std::move(filler));
     }
   }
